@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test offscreen: once in the
+# normal build, once under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/install-deps.sh
+export QT_QPA_PLATFORM=offscreen
+jobs="$(nproc)"
+
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$jobs"
+status=0
+ctest --preset default -j"$jobs" || status=$?
+
+if [ "${QVR_SKIP_SANITIZERS:-0}" != "1" ]; then
+  cmake --preset asan >/dev/null
+  cmake --build --preset asan -j"$jobs"
+  ctest --preset asan -j"$jobs" || status=$?
+fi
+exit $status
