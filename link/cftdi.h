@@ -8,6 +8,8 @@
 
 #include <QString>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace qvr {
 
@@ -26,14 +28,17 @@ class CFtdi {
 public:
     CFtdi(ID2xx &library, ILinkView &view);
 
+    // Counts, inspects, opens by Description and configures; the link comes up
+    // only once all of that succeeded. A failure leaves nothing open.
     void Open();
     void Close();
     void Write(const std::uint8_t *data, std::uint32_t count);
     void CheckStatus();
 
-    // The receive tick's two library calls. QueueStatus stores its result in
-    // Status and runs CheckStatus; ReadByte fetches one byte into RxByte and
-    // refuses to reach a closed adapter.
+    // The receive tick's two library calls; neither reaches the adapter while
+    // the link is down. QueueStatus stores its result in Status and runs
+    // CheckStatus; after a failed call RxQueue is 0. ReadByte fetches one byte
+    // into RxByte.
     void QueueStatus();
     void ReadByte();
 
