@@ -1,1 +1,109 @@
-// placeholder: being written
+// The adapter library over real serial ports (Qt Serial Port): the USB serial
+// adapters the system has, FTDI ones first, then every port named in the
+// section [Adapters] of config.ini. Queue status and reads never block and
+// need no running event loop, so the 20 ms receive tick can call them; a write
+// waits at most 200 ms for room in the system's queue.
+#pragma once
+
+#include "d2xx.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QSerialPort;
+
+namespace qvr {
+
+// One serial port as the system reports it.
+struct TPortRecord {
+    std::string Description; // UTF-8
+    std::string PortName;    // short name, e.g. "ttyUSB1"
+    std::string Location;    // what to open, e.g. "/dev/ttyUSB1"
+    std::string SerialNumber;
+    bool HasVendorId = false; // USB adapters only
+    std::uint16_t VendorId = 0;
+    std::uint16_t ProductId = 0;
+};
+
+// One entry of the adapter list: its unique description and where it lives.
+struct TListedPort {
+    std::string Description; // at most kDescriptionSize bytes
+    std::string Location;
+    std::string SerialNumber;
+    std::uint32_t Id = 0; // vendor id << 16 | product id; 0 for configured ports
+};
+
+constexpr std::uint16_t kFtdiVendorId = 0x0403;
+
+// The adapter list: USB ports only (those with a vendor id), FTDI first, each
+// group in the order found; then the configured ports (path = description),
+// a path named twice listed once. Descriptions are cut to kDescriptionSize
+// bytes; where two would be equal, each gets " (port name)" so that every
+// entry can be opened by its description. An empty description becomes the
+// port name.
+std::vector<TListedPort> OrderPorts(const std::vector<TPortRecord> &found,
+                                    const std::vector<std::string> &configured);
+
+// Port values of section [Adapters] of an INI file, in file order; empty when
+// the file or the section is missing.
+std::vector<std::string> ConfiguredPorts(const QString &configPath);
+
+class TSerialPortLibrary : public ID2xx {
+public:
+    using Enumerator = std::function<std::vector<TPortRecord>()>;
+
+    // `configPath`: the config.ini whose [Adapters] section names extra ports.
+    // `enumerate` lists the system's ports; by default QSerialPortInfo.
+    explicit TSerialPortLibrary(QString configPath, Enumerator enumerate = {});
+    ~TSerialPortLibrary() override;
+
+    TSerialPortLibrary(const TSerialPortLibrary &) = delete;
+    TSerialPortLibrary &operator=(const TSerialPortLibrary &) = delete;
+
+    // The system's serial ports through QSerialPortInfo.
+    static std::vector<TPortRecord> SystemPorts();
+
+    FtStatus ListDevices(std::vector<std::string> &descriptions, std::uint32_t *count,
+                         std::uint32_t maxCount) override;
+    FtStatus CreateDeviceInfoList(std::uint32_t *count) override;
+    FtStatus GetDeviceInfoDetail(std::uint32_t index, DeviceDetails &details,
+                                 FtHandle *handle) override;
+    FtStatus OpenEx(const std::string &description, std::uint32_t flags, FtHandle *handle) override;
+    FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override;
+    FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
+                                    std::uint8_t parity) override;
+    FtStatus SetFlowControl(FtHandle handle, std::uint16_t flow, std::uint8_t xon,
+                            std::uint8_t xoff) override;
+    FtStatus Purge(FtHandle handle, std::uint32_t mask) override;
+    FtStatus GetStatus(FtHandle handle, std::uint32_t *rxQueue, std::uint32_t *txQueue,
+                       std::uint32_t *eventStatus) override;
+    FtStatus Read(FtHandle handle, void *buffer, std::uint32_t toRead,
+                  std::uint32_t *bytesRead) override;
+    FtStatus Write(FtHandle handle, const void *buffer, std::uint32_t toWrite,
+                   std::uint32_t *bytesWritten) override;
+    FtStatus Close(FtHandle handle) override;
+
+private:
+    struct TOpenPort {
+        std::unique_ptr<QSerialPort> Port;
+        std::string Location;
+    };
+
+    void Refresh();
+    QSerialPort *Find(FtHandle handle) const;
+    // False once the port has vanished: unplugged adapter, hung-up terminal.
+    static bool Alive(QSerialPort &port);
+
+    QString configPath_;
+    Enumerator enumerate_;
+    std::vector<TListedPort> list_;
+    std::map<FtHandle, TOpenPort> open_;
+    FtHandle nextHandle_ = 1;
+};
+
+} // namespace qvr

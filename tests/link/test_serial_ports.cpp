@@ -1,1 +1,537 @@
-// placeholder: being written
+// The serial-port adapter library: the listing rules, the configured ports,
+// refusals, and end to end over a pseudo-terminal whose other end is a
+// libmodbus RTU server (slave 50) reading and writing the master side.
+#include "link/cftdi.h"
+#include "link/codec.h"
+#include "link/serial_ports.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <map>
+#include <modbus/modbus.h>
+#include <mutex>
+#include <poll.h>
+#include <pty.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace qvr;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+TPortRecord Usb(std::string description, std::string name, std::uint16_t vendor,
+                std::uint16_t product = 0x6001, std::string serial = {})
+{
+    TPortRecord r;
+    r.Description = std::move(description);
+    r.PortName = name;
+    r.Location = "/dev/" + name;
+    r.SerialNumber = std::move(serial);
+    r.HasVendorId = true;
+    r.VendorId = vendor;
+    r.ProductId = product;
+    return r;
+}
+
+std::vector<std::string> Descriptions(const std::vector<TListedPort> &list)
+{
+    std::vector<std::string> out;
+    for (const TListedPort &p : list)
+        out.push_back(p.Description);
+    return out;
+}
+
+QString WriteConfig(const QTemporaryDir &dir, const QByteArray &text)
+{
+    const QString path = dir.filePath("config.ini");
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(text);
+    return path;
+}
+
+// ---- listing rules ----
+
+TEST(OrderPorts, UsbOnlyFtdiFirstInTheOrderFound)
+{
+    const TPortRecord builtIn{"", "ttyS0", "/dev/ttyS0", "", false, 0, 0};
+    const auto list = OrderPorts({Usb("USB-Serial Controller", "ttyUSB0", 0x067B), builtIn,
+                                  Usb("FT232R USB UART", "ttyUSB1", 0x0403, 0x6001, "A50285BI"),
+                                  Usb("USB2.0-Serial", "ttyUSB2", 0x1A86, 0x7523),
+                                  Usb("TTL232R-3V3", "ttyUSB3", 0x0403, 0x6015)},
+                                 {});
+    EXPECT_EQ(Descriptions(list),
+              (std::vector<std::string>{"FT232R USB UART", "TTL232R-3V3", "USB-Serial Controller",
+                                        "USB2.0-Serial"}));
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].Location, "/dev/ttyUSB1");
+    EXPECT_EQ(list[0].SerialNumber, "A50285BI");
+    EXPECT_EQ(list[0].Id, 0x04036001u);
+    EXPECT_EQ(list[3].Id, 0x1A867523u);
+}
+
+TEST(OrderPorts, EqualDescriptionsGetThePortName)
+{
+    const auto list = OrderPorts({Usb("FT232R USB UART", "ttyUSB0", 0x0403),
+                                  Usb("USB-Serial Controller", "ttyUSB1", 0x067B),
+                                  Usb("FT232R USB UART", "ttyUSB2", 0x0403)},
+                                 {"/dev/ttyS4"});
+    EXPECT_EQ(Descriptions(list),
+              (std::vector<std::string>{"FT232R USB UART (ttyUSB0)", "FT232R USB UART (ttyUSB2)",
+                                        "USB-Serial Controller", "/dev/ttyS4"}));
+    EXPECT_EQ(list[1].Location, "/dev/ttyUSB2");
+}
+
+TEST(OrderPorts, ConfiguredPortsFollowOnceEachUnderTheirPath)
+{
+    const auto list =
+        OrderPorts({Usb("", "ttyACM0", 0x2341)}, {"/dev/pts/7", "ttyUSB3", "/dev/pts/7", ""});
+    EXPECT_EQ(Descriptions(list), (std::vector<std::string>{"ttyACM0", "/dev/pts/7", "ttyUSB3"}));
+    EXPECT_EQ(list[1].Location, "/dev/pts/7");
+    EXPECT_EQ(list[2].Location, "ttyUSB3");
+    EXPECT_EQ(list[2].Id, 0u);
+}
+
+TEST(OrderPorts, LongDescriptionsAreCutWholeCharactersAndStayDistinct)
+{
+    // 31 two-byte letters and an 'x': the cut at 63 bytes falls inside the 32nd letter.
+    std::string text;
+    for (int i = 0; i < 31; ++i)
+        text += "ł";
+    text += "ąx";
+    const auto single = OrderPorts({Usb(text, "ttyUSB0", 0x0403)}, {});
+    ASSERT_EQ(single.size(), 1u);
+    EXPECT_EQ(single[0].Description, text.substr(0, 62));
+
+    const auto twins =
+        OrderPorts({Usb(text, "ttyUSB0", 0x0403), Usb(text + "y", "ttyUSB1", 0x0403)}, {});
+    ASSERT_EQ(twins.size(), 2u);
+    for (const TListedPort &p : twins)
+        EXPECT_LE(p.Description.size(), kDescriptionSize);
+    EXPECT_EQ(twins[0].Description, text.substr(0, 52) + " (ttyUSB0)");
+    EXPECT_EQ(twins[1].Description, text.substr(0, 52) + " (ttyUSB1)");
+}
+
+TEST(ConfiguredPorts, AdaptersSectionInFileOrderAnyKeyAnyCase)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = WriteConfig(dir, "[Options]\r\nSensorCnt=3\r\n"
+                                          "[adapters]\r\nzeta=/dev/ttyUSB3\r\n"
+                                          "Port1 = /dev/pts/7\r\nPort1=ttyS1\r\nEmpty=\r\n"
+                                          "[Other]\r\nPort=/dev/ttyS9\r\n");
+    EXPECT_EQ(ConfiguredPorts(path),
+              (std::vector<std::string>{"/dev/ttyUSB3", "/dev/pts/7", "ttyS1"}));
+    EXPECT_TRUE(ConfiguredPorts(dir.filePath("missing.ini")).empty());
+    EXPECT_TRUE(ConfiguredPorts(WriteConfig(dir, "[Options]\nA=1\n")).empty());
+}
+
+// ---- the library without a port ----
+
+// Every call on `handle` must fail and leave its outputs alone.
+void ExpectRefused(ID2xx &lib, FtHandle handle)
+{
+    std::uint32_t rx = 77, tx = 77, ev = 77, done = 77;
+    std::uint8_t buf[4] = {0xA5, 0xA5, 0xA5, 0xA5};
+    const std::uint8_t frame[] = {0x32, 0x03, 0x00, 0x00, 0x00, 0x01, 0x81, 0xC9};
+    EXPECT_NE(lib.GetStatus(handle, &rx, &tx, &ev), FT_OK);
+    EXPECT_NE(lib.Read(handle, buf, sizeof buf, &done), FT_OK);
+    EXPECT_EQ(done, 77u);
+    EXPECT_EQ(buf[0], 0xA5);
+    EXPECT_NE(lib.Write(handle, frame, sizeof frame, &done), FT_OK);
+    EXPECT_EQ(done, 77u);
+    EXPECT_EQ(rx + tx + ev, 3 * 77u);
+    EXPECT_NE(lib.SetBaudRate(handle, 57600), FT_OK);
+    EXPECT_NE(lib.SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE), FT_OK);
+    EXPECT_NE(lib.SetFlowControl(handle, FT_FLOW_NONE, 0, 0), FT_OK);
+    EXPECT_NE(lib.Purge(handle, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
+    EXPECT_NE(lib.Close(handle), FT_OK);
+}
+
+class SerialLibraryListing : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        config_ = WriteConfig(dir_, "[Adapters]\nPort1=/nonexistent/ttyA\nPort2=/nonexistent/ttyB\n"
+                                    "Port3=/nonexistent/ttyC\nPort4=/nonexistent/ttyD\n"
+                                    "Port5=/nonexistent/ttyE\nPort6=/nonexistent/ttyF\n");
+    }
+
+    QTemporaryDir dir_;
+    QString config_;
+    std::vector<TPortRecord> found_{Usb("USB-Serial Controller", "ttyUSB0", 0x067B),
+                                    Usb("FT232R USB UART", "ttyUSB9", 0x0403, 0x6001, "FT1")};
+};
+
+TEST_F(SerialLibraryListing, AtMostMaxCountOfAllAndDetailsOfEach)
+{
+    TSerialPortLibrary lib(config_, [this] { return found_; });
+    std::vector<std::string> names{"stale"};
+    std::uint32_t count = 0;
+    ASSERT_EQ(lib.ListDevices(names, &count, 6), FT_OK);
+    EXPECT_EQ(count, 8u);
+    EXPECT_EQ(names, (std::vector<std::string>{"FT232R USB UART", "USB-Serial Controller",
+                                               "/nonexistent/ttyA", "/nonexistent/ttyB",
+                                               "/nonexistent/ttyC", "/nonexistent/ttyD"}));
+
+    ASSERT_EQ(lib.CreateDeviceInfoList(&count), FT_OK);
+    EXPECT_EQ(count, 8u);
+    DeviceDetails d;
+    FtHandle h = 99;
+    ASSERT_EQ(lib.GetDeviceInfoDetail(0, d, &h), FT_OK);
+    EXPECT_EQ(d.Description, "FT232R USB UART");
+    EXPECT_EQ(d.SerialNumber, "FT1");
+    EXPECT_EQ(d.ID, 0x04036001u);
+    EXPECT_EQ(h, kNoHandle); // not open
+    ASSERT_EQ(lib.GetDeviceInfoDetail(7, d, &h), FT_OK);
+    EXPECT_EQ(d.Description, "/nonexistent/ttyF");
+
+    d.Description = "untouched";
+    EXPECT_NE(lib.GetDeviceInfoDetail(8, d, &h), FT_OK);
+    EXPECT_EQ(d.Description, "untouched");
+}
+
+TEST_F(SerialLibraryListing, OpenFailsWithoutAHandle)
+{
+    TSerialPortLibrary lib(config_, [this] { return found_; });
+    for (const std::string description :
+         {"No such adapter", "", "/nonexistent/ttyA", "FT232R USB UART", "FT232R USB UAR"}) {
+        SCOPED_TRACE(description);
+        FtHandle h = 99;
+        EXPECT_NE(lib.OpenEx(description, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+        EXPECT_EQ(h, kNoHandle);
+    }
+}
+
+TEST_F(SerialLibraryListing, CallsWithoutAnOpenAdapterFail)
+{
+    TSerialPortLibrary lib(config_, [this] { return found_; });
+    ExpectRefused(lib, kNoHandle);
+    ExpectRefused(lib, 1);
+    ExpectRefused(lib, 12345);
+}
+
+// ---- end to end over a pseudo-terminal ----
+
+// The window's side of the transport, as texts and switches.
+class TRecordingView : public ILinkView {
+public:
+    void SetPanelText(int panel, const QString &text) override { panels[panel] = text; }
+    void SetConnectCaption(const QString &text) override { caption = text; }
+    void SetUsbTimerEnabled(bool enabled) override { usbTimer = enabled; }
+    void PollNextSensor() override { ++polls; }
+
+    std::map<int, QString> panels;
+    QString caption;
+    bool usbTimer = false;
+    int polls = 0;
+};
+
+// libmodbus as slave 50 on the master side of a pseudo-terminal; the library
+// under test opens the slave side by its path. Holding registers 0..15,
+// register 0 = 0x012C.
+class TModbusPeer {
+public:
+    TModbusPeer()
+    {
+        char name[128] = {};
+        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+            return;
+        path_ = name;
+        ctx_ = modbus_new_rtu(name, 57600, 'N', 8, 1);
+        map_ = modbus_mapping_new(0, 0, 16, 0);
+        if (ctx_ == nullptr || map_ == nullptr)
+            return;
+        modbus_set_slave(ctx_, 50);
+        modbus_set_socket(ctx_, master_); // the RTU layer reads and writes this descriptor
+        map_->tab_registers[0] = 0x012C;
+        server_ = std::thread([this] { Serve(); });
+    }
+
+    ~TModbusPeer()
+    {
+        HangUp();
+        if (slave_ >= 0)
+            ::close(slave_);
+        if (map_ != nullptr)
+            modbus_mapping_free(map_);
+        if (ctx_ != nullptr)
+            modbus_free(ctx_);
+    }
+
+    bool Ready() const { return server_.joinable(); }
+    const std::string &Path() const { return path_; }
+
+    // Closes the master side: the terminal hangs up.
+    void HangUp()
+    {
+        stop_ = true;
+        if (server_.joinable())
+            server_.join();
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
+
+    std::uint16_t Register(int index)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return map_->tab_registers[index];
+    }
+
+private:
+    void Serve()
+    {
+        std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
+        while (!stop_) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0 || (p.revents & POLLIN) == 0) {
+                if (p.revents != 0) // no reader on the slave side yet
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            const int length = modbus_receive(ctx_, request);
+            if (length > 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                modbus_reply(ctx_, request, length, map_);
+            }
+        }
+    }
+
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+    modbus_t *ctx_ = nullptr;
+    modbus_mapping_t *map_ = nullptr;
+    std::mutex mutex_;
+    std::atomic<bool> stop_{false};
+    std::thread server_;
+};
+
+class SerialLibraryPty : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(peer_.Ready());
+        ASSERT_TRUE(dir_.isValid());
+        config_ = WriteConfig(dir_, QByteArray("[Options]\nSensorCnt=1\n[Adapters]\nPort1=") +
+                                        QByteArray::fromStdString(peer_.Path()) + "\n");
+    }
+
+    // Opens the pseudo-terminal by its description and configures it as the
+    // program does.
+    FtHandle OpenConfigured(TSerialPortLibrary &lib)
+    {
+        FtHandle h = kNoHandle;
+        EXPECT_EQ(lib.OpenEx(peer_.Path(), FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+        if (h == kNoHandle)
+            return h;
+        EXPECT_EQ(lib.SetBaudRate(h, 57600), FT_OK);
+        EXPECT_EQ(lib.SetDataCharacteristics(h, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE), FT_OK);
+        EXPECT_EQ(lib.SetFlowControl(h, FT_FLOW_NONE, 0, 0), FT_OK);
+        EXPECT_EQ(lib.Purge(h, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
+        return h;
+    }
+
+    // Polls the queue status as the receive tick does (with or without the
+    // event loop running in between) and reads what waits, until `expected`
+    // bytes came or two seconds passed; then checks that nothing follows.
+    Bytes Exchange(TSerialPortLibrary &lib, FtHandle h, const Bytes &request, std::size_t expected)
+    {
+        std::uint32_t done = 0;
+        EXPECT_EQ(lib.Write(h, request.data(), std::uint32_t(request.size()), &done), FT_OK);
+        EXPECT_EQ(done, request.size());
+        Bytes reply;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        std::uint32_t rx = 0, tx = 0, ev = 0;
+        while (reply.size() < expected && std::chrono::steady_clock::now() < deadline) {
+            if (GetParam())
+                QCoreApplication::processEvents();
+            if (lib.GetStatus(h, &rx, &tx, &ev) != FT_OK) {
+                ADD_FAILURE() << "queue status failed";
+                break;
+            }
+            if (rx == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            Bytes chunk(rx);
+            EXPECT_EQ(lib.Read(h, chunk.data(), rx, &done), FT_OK);
+            EXPECT_EQ(done, rx); // what the status reported is there to read
+            chunk.resize(done);
+            reply.insert(reply.end(), chunk.begin(), chunk.end());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (GetParam())
+            QCoreApplication::processEvents();
+        EXPECT_EQ(lib.GetStatus(h, &rx, &tx, &ev), FT_OK);
+        EXPECT_EQ(rx, 0u);
+        return reply;
+    }
+
+    TModbusPeer peer_;
+    QTemporaryDir dir_;
+    QString config_;
+};
+
+INSTANTIATE_TEST_SUITE_P(EventLoop, SerialLibraryPty, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "Running" : "Idle"; });
+
+TEST_P(SerialLibraryPty, ListedThroughTheConfigAndOpenedByItsPath)
+{
+    TSerialPortLibrary lib(config_);
+    std::vector<std::string> names;
+    std::uint32_t count = 0;
+    ASSERT_EQ(lib.ListDevices(names, &count, 64), FT_OK); // room for every USB adapter here
+    EXPECT_EQ(count, names.size());
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names.back(), peer_.Path());
+
+    const FtHandle h = OpenConfigured(lib);
+    ASSERT_NE(h, kNoHandle);
+    DeviceDetails d;
+    FtHandle held = kNoHandle;
+    ASSERT_EQ(lib.CreateDeviceInfoList(&count), FT_OK);
+    ASSERT_EQ(lib.GetDeviceInfoDetail(count - 1, d, &held), FT_OK);
+    EXPECT_EQ(d.Description, peer_.Path());
+    EXPECT_EQ(held, h);
+
+    FtHandle second = 99;
+    EXPECT_NE(lib.OpenEx(peer_.Path(), FT_OPEN_BY_DESCRIPTION, &second), FT_OK);
+    EXPECT_EQ(second, kNoHandle);
+
+    // Closed, the handle is dead and the port free to open again.
+    EXPECT_EQ(lib.Close(h), FT_OK);
+    ExpectRefused(lib, h);
+    FtHandle again = kNoHandle;
+    EXPECT_EQ(lib.OpenEx(peer_.Path(), FT_OPEN_BY_DESCRIPTION, &again), FT_OK);
+    EXPECT_NE(again, kNoHandle);
+    EXPECT_NE(again, h);
+}
+
+struct TExchangeRow {
+    const char *name;
+    Bytes request;
+    Bytes reply; // libmodbus's answer; CRCs checked against the published algorithm
+};
+
+TEST_P(SerialLibraryPty, RequestsAnsweredByLibmodbus)
+{
+    const TExchangeRow rows[] = {
+        {"read 0",
+         {0x32, 0x03, 0x00, 0x00, 0x00, 0x01, 0x81, 0xC9},
+         {0x32, 0x03, 0x02, 0x01, 0x2C, 0xBC, 0x0D}},
+        {"write 10 echoed",
+         {0x32, 0x06, 0x00, 0x0A, 0x12, 0x34, 0xA1, 0x7C},
+         {0x32, 0x06, 0x00, 0x0A, 0x12, 0x34, 0xA1, 0x7C}},
+        {"read 100 refused",
+         {0x32, 0x03, 0x00, 0x64, 0x00, 0x01, 0xC0, 0x16},
+         {0x32, 0x83, 0x02, 0x30, 0xFE}},
+    };
+    TSerialPortLibrary lib(config_);
+    const FtHandle h = OpenConfigured(lib);
+    ASSERT_NE(h, kNoHandle);
+    for (const TExchangeRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(Exchange(lib, h, row.request, row.reply.size()), row.reply);
+    }
+    EXPECT_EQ(peer_.Register(10), 0x1234); // libmodbus took the write
+}
+
+TEST_P(SerialLibraryPty, HungUpFarEndFailsStatusAndWrite)
+{
+    TSerialPortLibrary lib(config_);
+    const FtHandle h = OpenConfigured(lib);
+    ASSERT_NE(h, kNoHandle);
+    std::uint32_t rx = 0, tx = 0, ev = 0, done = 0;
+    ASSERT_EQ(lib.GetStatus(h, &rx, &tx, &ev), FT_OK);
+
+    peer_.HangUp();
+    if (GetParam())
+        QCoreApplication::processEvents();
+    EXPECT_NE(lib.GetStatus(h, &rx, &tx, &ev), FT_OK);
+    const std::uint8_t frame[] = {0x32, 0x03, 0x00, 0x00, 0x00, 0x01, 0x81, 0xC9};
+    EXPECT_NE(lib.Write(h, frame, sizeof frame, &done), FT_OK);
+    EXPECT_EQ(lib.Close(h), FT_OK);
+}
+
+// The transport on this library: a request built by the codec goes out
+// through CFtdi, the reply is taken in by the receive tick's calls and
+// decodes; a hung-up far end takes the link down at the next status or write.
+TEST_P(SerialLibraryPty, TransportOverThePseudoTerminal)
+{
+    TSerialPortLibrary lib(config_);
+    TRecordingView view;
+    CFtdi ftdi(lib, view);
+    const std::vector<std::string> listed = ftdi.ListDescriptions(64);
+    ASSERT_NE(std::find(listed.begin(), listed.end(), peer_.Path()), listed.end());
+    ftdi.Description = peer_.Path();
+
+    ftdi.Open();
+    ASSERT_TRUE(ftdi.IsOpen);
+    EXPECT_EQ(view.panels[0], QStringLiteral("Połączenie zostało nawiązane poprwanie"));
+    EXPECT_EQ(view.panels[1], QStringLiteral("Polączony"));
+    EXPECT_TRUE(view.usbTimer);
+    EXPECT_EQ(view.polls, 1);
+
+    std::uint8_t request[kMaxRequestSize];
+    const std::size_t length = BuildRequest(request, 50, 3, 0, 1, 0);
+    ftdi.Write(request, static_cast<std::uint32_t>(length));
+    ASSERT_TRUE(ftdi.IsOpen);
+    TRxFrame frame;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (frame.RxCount < 7 && std::chrono::steady_clock::now() < deadline) {
+        if (GetParam())
+            QCoreApplication::processEvents();
+        ftdi.QueueStatus();
+        ASSERT_TRUE(ftdi.IsOpen);
+        for (std::uint32_t i = 0; i < ftdi.RxQueue; ++i) {
+            ftdi.ReadByte();
+            frame.AppendRxByte(ftdi.RxByte);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(frame.RxCount, 7);
+    ASSERT_EQ(frame.DecodeFrame(), 0);
+    EXPECT_EQ(frame.RxAddress, 50);
+    EXPECT_EQ(frame.RxFunction, 3);
+    ASSERT_EQ(frame.RxByteCount, 2);
+    EXPECT_EQ(frame.RxData[0] << 8 | frame.RxData[1], 0x012C);
+
+    peer_.HangUp();
+    ftdi.QueueStatus();
+    EXPECT_FALSE(ftdi.IsOpen);
+    EXPECT_NE(ftdi.Status, FT_OK);
+    EXPECT_EQ(ftdi.RxQueue, 0u);
+    EXPECT_EQ(view.panels[1], QStringLiteral("Rozłączony"));
+    EXPECT_FALSE(view.usbTimer);
+    EXPECT_EQ(ftdi.Handle, kNoHandle);
+}
+
+TEST_P(SerialLibraryPty, WriteToAHungUpTerminalTakesTheLinkDown)
+{
+    TSerialPortLibrary lib(config_);
+    TRecordingView view;
+    CFtdi ftdi(lib, view);
+    ftdi.Description = peer_.Path();
+    ftdi.Open();
+    ASSERT_TRUE(ftdi.IsOpen);
+
+    peer_.HangUp();
+    if (GetParam())
+        QCoreApplication::processEvents();
+    std::uint8_t request[kMaxRequestSize];
+    ftdi.Write(request, static_cast<std::uint32_t>(BuildRequest(request, 50, 6, 10, 0, 1)));
+    EXPECT_FALSE(ftdi.IsOpen);
+    EXPECT_EQ(view.panels[1], QStringLiteral("Rozłączony"));
+    EXPECT_FALSE(view.usbTimer);
+}
+
+} // namespace
