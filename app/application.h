@@ -1,0 +1,28 @@
+// Process entry shared by the program and the demo.
+#pragma once
+
+#include "link/d2xx.h"
+
+#include <QApplication>
+#include <functional>
+#include <memory>
+
+namespace qvr {
+
+// Application object whose error display catches what escapes a handler: a
+// message box captioned with the application title, an error icon and the
+// error's message (empty for an error that carries none).
+class TApplication : public QApplication {
+public:
+    TApplication(int &argc, char **argv);
+    bool notify(QObject *receiver, QEvent *event) override;
+    static void ShowError(const QString &message);
+};
+
+// Makes the adapter library the window talks to; given the executable's folder.
+using LibraryFactory = std::function<std::unique_ptr<ID2xx>(const QString &exeDir)>;
+
+// Application title "QVR 1 - PC", the main window, the message loop. Always 0.
+int RunApplication(int &argc, char **argv, const LibraryFactory &makeLibrary);
+
+} // namespace qvr

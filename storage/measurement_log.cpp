@@ -1,0 +1,6 @@
+// The measurement log file.
+#include "ui/Main.h"
+
+// Not built yet: wired to their components, doing nothing.
+void TFMain::SaveTimerTimer() {}
+void TFMain::SpeedButton5Click() {}

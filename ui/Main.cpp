@@ -1,0 +1,264 @@
+#include "Main.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <qcustomplot.h>
+
+// The pictures live in a resource of this static library, which the linker
+// would drop unless it is registered explicitly.
+static void InitIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace {
+
+// Loads a 16 x 16 picture whose magenta pixels are transparent.
+QIcon MagentaKeyedIcon(const QString &path)
+{
+    QPixmap picture(path);
+    picture.setMask(picture.createMaskFromColor(QColor(255, 0, 255), Qt::MaskInColor));
+    return QIcon(picture);
+}
+
+// The grid draws each cell itself, then hands it to the window's cell
+// handler. Row 0 is the fixed header row, drawn in the button face colour.
+class TGridDelegate : public QStyledItemDelegate {
+public:
+    explicit TGridDelegate(TFMain &window) : QStyledItemDelegate(&window), window_(window) {}
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        const bool fixed = index.row() == 0;
+        const bool selected = !fixed && (option.state & QStyle::State_Selected);
+        const QPalette &pal = option.palette;
+        painter->save();
+        painter->setFont(option.font);
+        painter->fillRect(option.rect, fixed      ? pal.button()
+                                       : selected ? pal.highlight()
+                                                  : pal.base());
+        painter->setPen(fixed      ? pal.buttonText().color()
+                        : selected ? pal.highlightedText().color()
+                                   : pal.text().color());
+        painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                          index.data().toString());
+        window_.SensorValueDrawCell(*painter, index.column(), index.row(), option.rect,
+                                    selected);
+        painter->restore();
+    }
+
+private:
+    TFMain &window_;
+};
+
+} // namespace
+
+TFMain::TFMain(qvr::ID2xx &library, QWidget *parent) : QMainWindow(parent), library_(library)
+{
+    InitIconResources();
+    setupUi(this);
+    SetUpComponents();
+    SetUpChart();
+    WireEvents();
+    FormCreate();
+}
+
+TFMain::~TFMain() = default;
+
+void TFMain::SetUpComponents()
+{
+    setFixedSize(704, 579);
+
+    for (int i = 0; i < 3; ++i) {
+        static constexpr int kWidths[] = {300, 140, 100};
+        panels_[i] = new QLabel(StatusBar);
+        panels_[i]->setObjectName(QStringLiteral("StatusBarPanel%1").arg(i));
+        panels_[i]->setFixedWidth(kWidths[i]);
+        panels_[i]->setFrameShape(QFrame::Panel);
+        panels_[i]->setFrameShadow(QFrame::Sunken);
+        StatusBar->addWidget(panels_[i]);
+    }
+    StatusBar->setFixedHeight(19);
+
+    UartLog->setMaximumBlockCount(kUartLogMaxLines);
+    UartLog->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    const QIcon apply = MagentaKeyedIcon(QStringLiteral(":/icons/apply.xpm"));
+    for (QToolButton *b : {SpeedButton1, SpeedButton2, SpeedButton3, SpeedButton4})
+        b->setIcon(apply);
+    SpeedButton5->setIcon(MagentaKeyedIcon(QStringLiteral(":/icons/floppy.xpm")));
+    ConnectButton->setIcon(MagentaKeyedIcon(QStringLiteral(":/icons/connect.xpm")));
+
+    SensorValue->setColumnWidth(0, 102);
+    SensorValue->setColumnWidth(1, 338);
+    SensorValue->setItemDelegate(new TGridDelegate(*this));
+    SensorValue->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    SensorValue->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+
+    TCGauge *const gauges[] = {Gauge1,  Gauge2,  Gauge3,  Gauge4,  Gauge5,  Gauge6,
+                               Gauge7,  Gauge8,  Gauge9,  Gauge10, Gauge11, Gauge12,
+                               Gauge13, Gauge14, Gauge15, Gauge16};
+    std::copy(std::begin(gauges), std::end(gauges), gauges_.begin());
+
+    UsbTimer = new QTimer(this);
+    UsbTimer->setObjectName(QStringLiteral("UsbTimer"));
+    UsbTimer->setInterval(20);
+    TimeoutTimer = new QTimer(this);
+    TimeoutTimer->setObjectName(QStringLiteral("TimeoutTimer"));
+    TimeoutTimer->setInterval(200);
+    SaveTimer = new QTimer(this);
+    SaveTimer->setObjectName(QStringLiteral("SaveTimer"));
+    SaveTimer->setInterval(100);
+    // Ticks are delivered by the event loop, so none can come before the
+    // window has been created and shown.
+    UsbTimer->start();
+    SaveTimer->start();
+
+    SaveDialog = new QFileDialog(this, QStringLiteral("Plik z pomiarami"));
+    SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
+    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog->setFileMode(QFileDialog::AnyFile);
+    SaveDialog->setNameFilters({QStringLiteral("Plik tekstowy (*.txt)"),
+                                QStringLiteral("Plik danych zordzielony średnikami (*.csv)")});
+    SaveDialog->selectNameFilter(SaveDialog->nameFilters().first());
+    SaveDialog->setDefaultSuffix(QStringLiteral("csv"));
+    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+}
+
+void TFMain::SetUpChart()
+{
+    static constexpr QRgb kColours[qvr::kSensorCount] = {
+        0xFF0000, 0x008000, 0xFF8000, 0x400080, 0x400000, 0x808000, 0xFF0080, 0x00FF00,
+        0x004000, 0x0080FF, 0x400080, 0x408080, 0x00FFFF, 0x8080C0, 0xFFFF00, 0x0000FF};
+
+    Chart1->setNotAntialiasedElements(QCP::aeAll);
+    Chart1->setBackground(palette().window());
+    Chart1->axisRect()->setBackground(Qt::white);
+    Chart1->yAxis->setRange(-356.6960446693754, 835.4021244430467);
+    Chart1->xAxis->setRange(0, 1);
+
+    // Legend below the plot, without frame or background.
+    QCPLayoutGrid *below = new QCPLayoutGrid;
+    Chart1->plotLayout()->addElement(1, 0, below);
+    Chart1->plotLayout()->setRowStretchFactor(1, 0.001);
+    below->setMargins(QMargins(0, 0, 0, 4));
+    below->addElement(0, 0, Chart1->legend);
+    Chart1->legend->setVisible(true);
+    Chart1->legend->setBrush(Qt::NoBrush);
+    Chart1->legend->setBorderPen(Qt::NoPen);
+    Chart1->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    Chart1->legend->setWrap(4);
+    Chart1->legend->setRowSpacing(0);
+    Chart1->legend->setColumnSpacing(6);
+
+    QCPGraph **named[] = {&Series1,  &Series2,  &Series3,  &Series4, &Series5,  &Series6,
+                          &Series7,  &Series8,  &Series9,  &Series10, &Series11, &Series12,
+                          &Series13, &Series14, &Series15, &Series16};
+    for (int i = 0; i < qvr::kSensorCount; ++i) {
+        QCPGraph *g = Chart1->addGraph();
+        g->setName(QStringLiteral("Czujnik [ID %1]").arg(qvr::kFirstAddress + i));
+        g->setPen(QPen(QColor::fromRgb(kColours[i]), 1));
+        g->setLineStyle(QCPGraph::lsLine);
+        g->setScatterStyle(QCPScatterStyle::ssNone);
+        g->setAntialiased(false);
+        series_[i] = g;
+        *named[i] = g;
+        SetSeriesActive(i, i == 0);
+    }
+}
+
+void TFMain::WireEvents()
+{
+    UartLog->viewport()->installEventFilter(this);
+    OnOffEdit->installEventFilter(this);
+    OnMinEdit->installEventFilter(this);
+    OnMaxEdit->installEventFilter(this);
+
+    connect(ConnectButton, &QPushButton::clicked, this, &TFMain::ConnectButtonClick);
+    connect(UsbBox, &QListWidget::itemClicked, this, &TFMain::UsbBoxClick);
+    // Runs on a click and also when code changes the state.
+    connect(UpdateData, &QCheckBox::toggled, this, &TFMain::UpdateDataClick);
+    // The operator's choice only: setting the index from code runs nothing.
+    connect(ChartType, &QComboBox::activated, this, &TFMain::ChartTypeChange);
+    connect(SensorCnt, &QComboBox::activated, this, &TFMain::SensorCntChange);
+    connect(SpeedButton1, &QToolButton::clicked, this, &TFMain::SpeedButton1Click);
+    connect(SpeedButton2, &QToolButton::clicked, this, &TFMain::SpeedButton2Click);
+    connect(SpeedButton3, &QToolButton::clicked, this, &TFMain::SpeedButton3Click);
+    connect(SpeedButton4, &QToolButton::clicked, this, &TFMain::SpeedButton4Click);
+    connect(SpeedButton5, &QToolButton::clicked, this, &TFMain::SpeedButton5Click);
+    connect(UsbTimer, &QTimer::timeout, this, &TFMain::UsbTimerTimer);
+    connect(TimeoutTimer, &QTimer::timeout, this, &TFMain::TimeoutTimerTimer);
+    connect(SaveTimer, &QTimer::timeout, this, &TFMain::SaveTimerTimer);
+}
+
+bool TFMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick && watched == UartLog->viewport()) {
+        UartLogDblClick();
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+        if (watched == OnOffEdit)
+            OnOffEditClick();
+        else if (watched == OnMinEdit)
+            OnMinEditClick();
+        else if (watched == OnMaxEdit)
+            OnMaxEditClick();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFMain::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    event->accept();
+}
+
+QString TFMain::PanelText(int panel) const
+{
+    return panels_[panel]->text();
+}
+
+void TFMain::SetPanelText(int panel, const QString &text)
+{
+    panels_[panel]->setText(text);
+}
+
+void TFMain::SetConnectCaption(const QString &caption)
+{
+    ConnectButton->setText(caption);
+}
+
+void TFMain::SetUsbTimerEnabled(bool enabled)
+{
+    if (enabled)
+        EnableTimer(UsbTimer);
+    else
+        UsbTimer->stop();
+}
+
+void TFMain::EnableTimer(QTimer *timer)
+{
+    if (!timer->isActive())
+        timer->start();
+}
+
+void TFMain::SetSeriesActive(int index, bool active)
+{
+    series_[index]->setVisible(active);
+    // The legend lists the active series in sensor order.
+    Chart1->legend->clearItems();
+    for (QCPGraph *g : series_)
+        if (g && g->visible())
+            g->addToLegend();
+}
+
+bool TFMain::SeriesActive(int index) const
+{
+    return series_[index]->visible();
+}
