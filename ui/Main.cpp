@@ -141,6 +141,9 @@ void TFMain::SetUpChart()
     Chart1->axisRect()->setBackground(Qt::white);
     Chart1->yAxis->setRange(-356.6960446693754, 835.4021244430467);
     Chart1->xAxis->setRange(0, 1);
+    // The chart overhangs the page by 12 pixels on the left and 8 at the top;
+    // keep the axis labels inside the visible part.
+    Chart1->plotLayout()->setMargins(QMargins(12, 8, 4, 0));
 
     // Legend below the plot, without frame or background.
     QCPLayoutGrid *below = new QCPLayoutGrid;

@@ -182,6 +182,9 @@ TEST_F(FormTest, InitialStatesBeforeAnyHandlerRuns)
         EXPECT_TRUE(window.PanelText(panel).isEmpty());
     EXPECT_EQ(window.UsbBox->count(), 0);
     EXPECT_TRUE(window.UartLog->document()->isEmpty());
+    // "Liniowy" is selected, so the line chart stands and the gauges are hidden.
+    EXPECT_FALSE(window.Chart1->isHidden());
+    EXPECT_TRUE(window.Chart2->isHidden());
 }
 
 TEST_F(FormTest, StatusBarHasThreeFixedPanels)

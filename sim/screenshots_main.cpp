@@ -1,0 +1,42 @@
+// Renders the window offscreen on the simulated bus, connected and polling,
+// and saves one picture per page: <folder>/page1.png .. page3.png.
+#include "sim/simbus.h"
+#include "ui/Main.h"
+#include "ui/fonts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("QVR 1 - PC"));
+    qvr::RegisterWindowFonts();
+    QApplication::setFont(QFont(QStringLiteral("Tahoma"), 8));
+
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(folder);
+
+    qvr::TSimulatedBus bus;
+    TFMain window(bus);
+    window.show();
+    window.ConnectButtonClick();
+    window.UpdateData->setChecked(true);
+
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1500)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+
+    for (int page = 0; page < window.PageControl1->count(); ++page) {
+        window.PageControl1->setCurrentIndex(page);
+        QApplication::processEvents();
+        const QString file = QDir(folder).filePath(QStringLiteral("page%1.png").arg(page + 1));
+        if (!window.grab().save(file))
+            return 1;
+    }
+    return 0;
+}
