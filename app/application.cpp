@@ -10,21 +10,26 @@ namespace qvr {
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
-bool TApplication::notify(QObject *receiver, QEvent *event)
+bool RunGuarded(const std::function<bool()> &deliver)
 {
     try {
-        return QApplication::notify(receiver, event);
+        return deliver();
     } catch (const std::exception &e) {
-        ShowError(QString::fromUtf8(e.what()));
+        TApplication::ShowError(QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowError(QString());
+        TApplication::ShowError(QString());
     }
     return false;
 }
 
+bool TApplication::notify(QObject *receiver, QEvent *event)
+{
+    return RunGuarded([&] { return QApplication::notify(receiver, event); });
+}
+
 void TApplication::ShowError(const QString &message)
 {
-    QMessageBox box(QMessageBox::Critical, applicationDisplayName(), message, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("QVR 1 - PC"), message, QMessageBox::Ok);
     box.exec();
 }
 
@@ -36,16 +41,15 @@ int RunApplication(int &argc, char **argv, const LibraryFactory &makeLibrary)
         TApplication::setApplicationDisplayName(QStringLiteral("QVR 1 - PC"));
         RegisterWindowFonts();
         QApplication::setFont(QFont(QStringLiteral("Tahoma"), 8));
-        try {
-            std::unique_ptr<ID2xx> library = makeLibrary(TApplication::applicationDirPath());
-            TFMain FMain(*library);
-            FMain.show();
+        std::unique_ptr<ID2xx> library;
+        std::unique_ptr<TFMain> FMain;
+        RunGuarded([&] {
+            library = makeLibrary(TApplication::applicationDirPath());
+            FMain = std::make_unique<TFMain>(*library);
+            FMain->show();
             TApplication::exec();
-        } catch (const std::exception &e) {
-            TApplication::ShowError(QString::fromUtf8(e.what()));
-        } catch (...) {
-            TApplication::ShowError(QString());
-        }
+            return true;
+        });
     } catch (...) {
         // Without an application object there is nothing to show the error on.
     }

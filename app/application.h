@@ -19,6 +19,10 @@ public:
     static void ShowError(const QString &message);
 };
 
+// Runs `deliver` and returns its result; an exception that escapes it is
+// shown with TApplication::ShowError and false is returned.
+bool RunGuarded(const std::function<bool()> &deliver);
+
 // Makes the adapter library the window talks to; given the executable's folder.
 using LibraryFactory = std::function<std::unique_ptr<ID2xx>(const QString &exeDir)>;
 

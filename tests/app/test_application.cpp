@@ -1,0 +1,62 @@
+// The error display: what escapes a handler is shown in a message box
+// captioned with the application title, with an error icon and the message.
+#include "app/application.h"
+
+#include <QMessageBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace {
+
+struct ShownBox {
+    bool shown = false;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+// Reads and closes the message box that the next modal loop shows.
+ShownBox CaptureNextBox(const std::function<void()> &action)
+{
+    ShownBox seen;
+    QTimer::singleShot(0, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            seen = {true, box->windowTitle(), box->text(), box->icon()};
+            box->accept();
+        }
+    });
+    action();
+    return seen;
+}
+
+TEST(ErrorDisplay, ShowsTheMessageOfAnEscapedError)
+{
+    bool result = true;
+    const ShownBox box = CaptureNextBox([&] {
+        result = qvr::RunGuarded([]() -> bool { throw std::runtime_error("Brak pliku"); });
+    });
+    EXPECT_FALSE(result);
+    ASSERT_TRUE(box.shown);
+    EXPECT_EQ(box.title, QStringLiteral("QVR 1 - PC"));
+    EXPECT_EQ(box.text, QStringLiteral("Brak pliku"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+}
+
+TEST(ErrorDisplay, AnErrorWithoutMessageShowsAnEmptyOne)
+{
+    const ShownBox box = CaptureNextBox([] { qvr::RunGuarded([]() -> bool { throw 42; }); });
+    ASSERT_TRUE(box.shown);
+    EXPECT_EQ(box.title, QStringLiteral("QVR 1 - PC"));
+    EXPECT_TRUE(box.text.isEmpty());
+}
+
+TEST(ErrorDisplay, NothingIsShownWhenNothingEscapes)
+{
+    bool shown = false;
+    QTimer::singleShot(0, [&] { shown = QApplication::activeModalWidget() != nullptr; });
+    EXPECT_TRUE(qvr::RunGuarded([] { return true; }));
+    QApplication::processEvents();
+    EXPECT_FALSE(shown);
+}
+
+} // namespace
