@@ -76,9 +76,9 @@ Shown ShownBy(const TFMain &w)
 
 class LinkWindow : public ::testing::Test {
   protected:
-    explicit LinkWindow(std::vector<std::string> adapters = {"Adapter A", "Adapter B"})
+    LinkWindow()
     {
-        library.Adapters = std::move(adapters);
+        library.Adapters = {"Adapter A", "Adapter B"};
         window = std::make_unique<TFMain>(library);
     }
 
@@ -118,6 +118,11 @@ struct ListingCase {
     std::vector<std::string> attached;
     QStringList listed;
 };
+
+void PrintTo(const ListingCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class Listing : public ::testing::TestWithParam<ListingCase> {};
 
@@ -210,6 +215,11 @@ struct OpenFailureCase {
     const char *name;
     std::function<void(FakeLibrary &)> arrange;
 };
+
+void PrintTo(const OpenFailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class OpenFailure : public LinkWindow, public ::testing::WithParamInterface<OpenFailureCase> {};
 
@@ -349,6 +359,11 @@ struct ReplyCase {
     std::vector<std::uint8_t> bytes;
     std::vector<LogLine> lines;
 };
+
+void PrintTo(const ReplyCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class ReplyLines : public LinkWindow, public ::testing::WithParamInterface<ReplyCase> {};
 
