@@ -44,8 +44,8 @@ int main(int argc, char **argv)
 
     std::mt19937 random(7);
     using Fault = qvr::TSimulatedBus::Fault;
-    const Fault faults[] = {Fault::Silence, Fault::BadCrc,  Fault::Exception,
-                            Fault::Garbage, Fault::Split, Fault::Late};
+    const Fault faults[] = {Fault::Silence, Fault::BadCrc, Fault::Exception,
+                            Fault::Garbage, Fault::Split,  Fault::Late};
 
     constexpr std::int64_t kTickUs = 20'000;
     constexpr std::int64_t kTimeoutUs = 200'000;

@@ -4,7 +4,6 @@
 
 int main(int argc, char **argv)
 {
-    return qvr::RunApplication(argc, argv, [](const QString &) {
-        return std::make_unique<qvr::TSimulatedBus>();
-    });
+    return qvr::RunApplication(
+        argc, argv, [](const QString &) { return std::make_unique<qvr::TSimulatedBus>(); });
 }

@@ -47,8 +47,7 @@ public:
                                    : pal.text().color());
         painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                           index.data().toString());
-        window_.SensorValueDrawCell(*painter, index.column(), index.row(), option.rect,
-                                    selected);
+        window_.SensorValueDrawCell(*painter, index.column(), index.row(), option.rect, selected);
         painter->restore();
     }
 
@@ -159,7 +158,7 @@ void TFMain::SetUpChart()
     Chart1->legend->setRowSpacing(0);
     Chart1->legend->setColumnSpacing(6);
 
-    QCPGraph **named[] = {&Series1,  &Series2,  &Series3,  &Series4, &Series5,  &Series6,
+    QCPGraph **named[] = {&Series1,  &Series2,  &Series3,  &Series4,  &Series5,  &Series6,
                           &Series7,  &Series8,  &Series9,  &Series10, &Series11, &Series12,
                           &Series13, &Series14, &Series15, &Series16};
     for (int i = 0; i < qvr::kSensorCount; ++i) {

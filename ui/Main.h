@@ -24,10 +24,7 @@ class QFileDialog;
 class QLabel;
 class QTimer;
 
-class TFMain : public QMainWindow,
-               public Ui::FMain,
-               public qvr::TRxFrame,
-               public qvr::ILinkView {
+class TFMain : public QMainWindow, public Ui::FMain, public qvr::TRxFrame, public qvr::ILinkView {
     Q_OBJECT
 
 public:

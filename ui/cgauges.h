@@ -56,13 +56,13 @@ PieAngles PieArc(const QRect &box, QPoint start, QPoint end);
 
 // Thrown by the range setters; the gauge is left unchanged.
 class EInvalidOperation : public std::runtime_error {
-  public:
+public:
     explicit EInvalidOperation(const std::string &message) : std::runtime_error(message) {}
 };
 
 // A layer bitmap: a QImage that can take the size of another one.
 class TBltBitmap : public QImage {
-  public:
+public:
     TBltBitmap() = default;
     // Sets this bitmap's width and height to the template's (contents undefined afterwards).
     // A bitmap without pixels yet takes the template's format.
@@ -86,7 +86,7 @@ class TCGauge : public QWidget {
     Q_PROPERTY(QColor Color READ Color WRITE SetColor)
     Q_PROPERTY(int FontOrientation READ FontOrientation WRITE SetFontOrientation)
 
-  public:
+public:
     enum TCGaugeKind { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
     Q_ENUM(TCGaugeKind)
     enum TFormBorderStyle { bsNone, bsSingle };
@@ -129,7 +129,7 @@ class TCGauge : public QWidget {
     // Number of paints onto the widget so far.
     int PaintCount() const { return FPaintCount; }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent *event) override;
 
     // Draws the whole control onto the widget; called from paintEvent only.
@@ -142,7 +142,7 @@ class TCGauge : public QWidget {
     void PaintAsNeedle(QImage &bitmap, const QRect &r) const;
     void PaintAsText(QImage &bitmap, const QRect &r) const;
 
-  private:
+private:
     void RepaintNow();
 
     int FMinValue = 0;

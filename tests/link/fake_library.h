@@ -15,7 +15,7 @@
 namespace qvr::test {
 
 class FakeLibrary : public ID2xx {
-  public:
+public:
     std::vector<std::string> Adapters;
     // Status to return from the named call ("OpenEx", "GetStatus", "Write", ...);
     // a call that is not named succeeds.
@@ -138,7 +138,7 @@ class FakeLibrary : public ID2xx {
         return FT_OK;
     }
 
-  private:
+private:
     void Record(const std::string &call)
     {
         Calls.push_back(call);

@@ -20,7 +20,7 @@ using Log = std::vector<std::string>;
 // make every call fail. A status scripted for a call name overrides the
 // outcome of that call's next use.
 class FakeD2xx : public ID2xx {
-  public:
+public:
     struct Call {
         std::string text;
         bool handleOpen; // false: the call named no open adapter
@@ -153,7 +153,7 @@ class FakeD2xx : public ID2xx {
         return status;
     }
 
-  private:
+private:
     FtStatus Scripted(const std::string &name, FtStatus otherwise)
     {
         auto it = script.find(name);
@@ -182,7 +182,7 @@ class FakeD2xx : public ID2xx {
 };
 
 class FakeView : public ILinkView {
-  public:
+public:
     Log events;
     std::function<void()> onPoll;
 
@@ -218,7 +218,7 @@ const std::string kLinkLost = "panel1 Rozłączony";
 const std::string kClosed = "panel1 Rozłaczony";
 
 class CFtdiTest : public ::testing::Test {
-  protected:
+protected:
     CFtdiTest() { ftdi.Description = "Adapter A"; }
 
     void OpenAndForget()

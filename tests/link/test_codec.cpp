@@ -144,7 +144,7 @@ TEST(Requests, OtherFunctionCodesCarryNoFields)
 // --- Receiving and decoding ------------------------------------------------
 
 class Decode : public ::testing::Test {
-  protected:
+protected:
     void Feed(const Bytes &bytes)
     {
         for (std::uint8_t b : bytes)

@@ -75,7 +75,7 @@ Shown ShownBy(const TFMain &w)
 }
 
 class LinkWindow : public ::testing::Test {
-  protected:
+protected:
     LinkWindow()
     {
         library.Adapters = {"Adapter A", "Adapter B"};
@@ -411,7 +411,7 @@ TEST_F(LinkWindow, FailedStatusCallTakesTheLinkDownAndReadsNothing)
 }
 
 class TickWhileDown : public LinkWindow {
-  protected:
+protected:
     // Half a frame received, one empty tick, then the link goes down.
     void SetUp() override
     {

@@ -10,9 +10,9 @@
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTimer>
-#include <gtest/gtest.h>
 #include <algorithm>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
 #include <thread>
@@ -46,7 +46,7 @@ std::vector<int> Range(int first, int last)
 }
 
 class Polling : public ::testing::Test {
-  protected:
+protected:
     Polling()
     {
         library.Adapters = {"Adapter A"};

@@ -374,16 +374,16 @@ TEST(Gauge, PropertiesSettableByName)
 }
 
 class CountingParent : public QWidget {
-  public:
+public:
     int paints = 0;
 
-  protected:
+protected:
     void paintEvent(QPaintEvent *) override { ++paints; }
 };
 
 // A gauge shown in a window, as the main window has them.
 class ShownGauge : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override
     {
         parent.resize(200, 480);

@@ -158,12 +158,13 @@ TEST_F(FormTest, DropDownListsHoldTheirItemsAndAcceptNoTyping)
     EXPECT_EQ(ItemsOf(window.SensAdr), sensAdr);
     EXPECT_EQ(window.SensAdr->itemText(11), QStringLiteral("Czujnik [ID 61]"));
     EXPECT_EQ(ItemsOf(window.SaveFreq), saveFreq);
-    EXPECT_EQ(ItemsOf(window.ModeBox), (QStringList{QStringLiteral("Tryb 0"), QStringLiteral("Tryb 1"),
-                                                     QStringLiteral("Tryb 2"), QString()}));
+    EXPECT_EQ(ItemsOf(window.ModeBox),
+              (QStringList{QStringLiteral("Tryb 0"), QStringLiteral("Tryb 1"),
+                           QStringLiteral("Tryb 2"), QString()}));
     EXPECT_EQ(ItemsOf(window.ChartType),
               (QStringList{QStringLiteral("Liniowy"), QStringLiteral("Słupkowy")}));
-    for (QComboBox *box : {window.SensorCnt, window.SensAdr, window.SaveFreq, window.ModeBox,
-                           window.ChartType}) {
+    for (QComboBox *box :
+         {window.SensorCnt, window.SensAdr, window.SaveFreq, window.ModeBox, window.ChartType}) {
         EXPECT_EQ(box->currentIndex(), 0) << box->objectName().toStdString();
         EXPECT_FALSE(box->isEditable()) << box->objectName().toStdString();
     }
@@ -191,7 +192,8 @@ TEST_F(FormTest, StatusBarHasThreeFixedPanels)
 {
     const int widths[] = {300, 140, 100};
     for (int i = 0; i < 3; ++i) {
-        auto *panel = window.StatusBar->findChild<QLabel *>(QStringLiteral("StatusBarPanel%1").arg(i));
+        auto *panel =
+            window.StatusBar->findChild<QLabel *>(QStringLiteral("StatusBarPanel%1").arg(i));
         ASSERT_NE(panel, nullptr);
         EXPECT_EQ(panel->width(), widths[i]);
     }
@@ -308,7 +310,8 @@ TEST_F(FormTest, ActivatingSeriesKeepsTheLegendInSensorOrder)
 
 TEST_F(FormTest, GaugesStandSideBySide)
 {
-    const int lefts[] = {16, 41, 67, 93, 119, 144, 170, 196, 222, 247, 273, 299, 325, 350, 376, 402};
+    const int lefts[] = {16,  41,  67,  93,  119, 144, 170, 196,
+                         222, 247, 273, 299, 325, 350, 376, 402};
     for (int i = 0; i < 16; ++i) {
         SCOPED_TRACE(i);
         TCGauge *g = window.Gauge(i);
@@ -328,12 +331,12 @@ TEST_F(FormTest, GaugesStandSideBySide)
 TEST_F(FormTest, TabOrderFollowsTheDesign)
 {
     const std::vector<QWidget *> chain = {
-        window.UartLog,      window.ConnectButton, window.UpdateData,   window.SaveData,
-        window.UsbBox,       window.PageControl1,  window.SensorValue,  window.ChartType,
-        window.SensAdr,      window.OnOffEdit,     window.OnMinEdit,    window.OnMaxEdit,
-        window.ModeBox,      window.auto_connect,  window.AutoSaveData, window.AutoUpdateData,
-        window.save_data,    window.save_percent,  window.save_raw,     window.save_time,
-        window.SaveFreq,     window.SensorCnt,     window.FileName,     window.Coeff,
+        window.UartLog,   window.ConnectButton, window.UpdateData,   window.SaveData,
+        window.UsbBox,    window.PageControl1,  window.SensorValue,  window.ChartType,
+        window.SensAdr,   window.OnOffEdit,     window.OnMinEdit,    window.OnMaxEdit,
+        window.ModeBox,   window.auto_connect,  window.AutoSaveData, window.AutoUpdateData,
+        window.save_data, window.save_percent,  window.save_raw,     window.save_time,
+        window.SaveFreq,  window.SensorCnt,     window.FileName,     window.Coeff,
         window.save_coeff};
     for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
         // The next focusable widget after chain[i] in the focus chain.
@@ -341,13 +344,12 @@ TEST_F(FormTest, TabOrderFollowsTheDesign)
         QWidget *tabBar = window.PageControl1->findChild<QTabBar *>();
         auto stop = [&](QWidget *w) { return w == tabBar ? window.PageControl1 : w; };
         QWidget *next = chain[i]->nextInFocusChain();
-        while (next != chain[i] &&
-               (!(next->focusPolicy() & Qt::TabFocus) || stop(next) == chain[i] ||
-                tabBar->isAncestorOf(next)))
+        while (next != chain[i] && (!(next->focusPolicy() & Qt::TabFocus) ||
+                                    stop(next) == chain[i] || tabBar->isAncestorOf(next)))
             next = next->nextInFocusChain();
         next = stop(next);
-        EXPECT_EQ(next, chain[i + 1]) << chain[i]->objectName().toStdString() << " -> "
-                                      << next->objectName().toStdString();
+        EXPECT_EQ(next, chain[i + 1])
+            << chain[i]->objectName().toStdString() << " -> " << next->objectName().toStdString();
     }
     for (QToolButton *b : {window.SpeedButton1, window.SpeedButton2, window.SpeedButton3,
                            window.SpeedButton4, window.SpeedButton5})
