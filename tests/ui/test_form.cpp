@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -248,7 +249,8 @@ TEST_F(FormTest, TimersWithTheirIntervalsAndStates)
 TEST_F(FormTest, EnablingARunningTimerDoesNotRestartIt)
 {
     window.TimeoutTimer->start();
-    QTest::qWait(120);
+    // No event loop runs while sleeping, so the timer cannot fire meanwhile.
+    QThread::msleep(120);
     const int left = window.TimeoutTimer->remainingTime();
     TFMain::EnableTimer(window.TimeoutTimer);
     EXPECT_LE(window.TimeoutTimer->remainingTime(), left);
