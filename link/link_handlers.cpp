@@ -13,6 +13,11 @@ void TFMain::ConnectButtonClick()
         Ftdi->Close();
         return;
     }
+    StartConnecting();
+}
+
+void TFMain::StartConnecting()
+{
     EnableTimer(UsbTimer);
     SetPanelText(0, QStringLiteral("Próba nawiązania połączenia"));
     SetConnectCaption(QStringLiteral("Rozłącz"));
@@ -28,12 +33,8 @@ void TFMain::UsbBoxClick(QListWidgetItem *item)
     }
     if (item)
         Ftdi->Description = item->text().toStdString();
-    if (!Ftdi->IsOpen) {
-        EnableTimer(UsbTimer);
-        SetPanelText(0, QStringLiteral("Próba nawiązania połączenia"));
-        SetConnectCaption(QStringLiteral("Rozłącz"));
-        Ftdi->Open();
-    }
+    if (!Ftdi->IsOpen)
+        StartConnecting();
 }
 
 void TFMain::UsbTimerTimer()

@@ -112,6 +112,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Connect steps shared by the button and a selection in UsbBox.
+    void StartConnecting();
     void SetUpComponents();
     void SetUpChart();
     void WireEvents();

@@ -425,18 +425,27 @@ void TCGauge::PaintAsBar(QImage &bitmap, const QRect &r) const
              FForeColor);
 }
 
-void TCGauge::PaintAsPie(QImage &bitmap, const QRect &r) const
+QSize TCGauge::DialSize(const QRect &r) const
 {
-    int w = r.width();
-    int h = r.height();
-    if (FBorderStyle == bsSingle) {
-        ++w;
-        ++h;
-    }
+    // With a single border the dial reaches one pixel further right and down.
+    const int grow = FBorderStyle == bsSingle ? 1 : 0;
+    return QSize(r.width() + grow, r.height() + grow);
+}
+
+void TCGauge::BeginDial(QImage &bitmap, const QRect &r, QPainter &p) const
+{
     FillRect(bitmap, r, Color());
-    QPainter p(&bitmap);
+    p.begin(&bitmap);
     p.setPen(QPen(FForeColor, 1));
     p.setBrush(FBackColor);
+}
+
+void TCGauge::PaintAsPie(QImage &bitmap, const QRect &r) const
+{
+    const int w = DialSize(r).width();
+    const int h = DialSize(r).height();
+    QPainter p;
+    BeginDial(bitmap, r, p);
     const QRect box = GdiRect(r.left(), r.top(), w, h);
     DrawEllipse(p, box);
     const int percent = GetPercentDone();
@@ -453,16 +462,10 @@ void TCGauge::PaintAsNeedle(QImage &bitmap, const QRect &r) const
     const int x = r.left();
     const int y = r.top();
     const int bottom = r.y() + r.height();
-    int w = r.width();
-    int h = r.height();
-    if (FBorderStyle == bsSingle) {
-        ++w;
-        ++h;
-    }
-    FillRect(bitmap, r, Color());
-    QPainter p(&bitmap);
-    p.setPen(QPen(FForeColor, 1));
-    p.setBrush(FBackColor);
+    const int w = DialSize(r).width();
+    const int h = DialSize(r).height();
+    QPainter p;
+    BeginDial(bitmap, r, p);
     // The dial: upper half of an ellipse twice as high, standing on row bottom - 1.
     DrawPie(p, GdiRect(x, y, w, 2 * h - 1), QPoint(x + w, bottom - 1), QPoint(x, bottom - 1));
     DrawLine(p, QPoint(x, bottom), QPoint(x + w, bottom));

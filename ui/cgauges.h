@@ -138,6 +138,10 @@ protected:
     void PaintBackground(QImage &bitmap) const;
     void PaintAsNothing(QImage &bitmap, const QRect &r) const;
     void PaintAsBar(QImage &bitmap, const QRect &r) const;
+    // Size and common start of the pie and the needle dial: the surroundings
+    // filled with Color, pen ForeColor, brush BackColor.
+    QSize DialSize(const QRect &r) const;
+    void BeginDial(QImage &bitmap, const QRect &r, QPainter &p) const;
     void PaintAsPie(QImage &bitmap, const QRect &r) const;
     void PaintAsNeedle(QImage &bitmap, const QRect &r) const;
     void PaintAsText(QImage &bitmap, const QRect &r) const;
