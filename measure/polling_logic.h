@@ -1,14 +1,13 @@
 // Sensor addressing and the wrap of the polling cycle. No widgets.
 #pragma once
 
+#include "link/modbus.h"
+#include "measure/derived.h"
+
 #include <cstdint>
 
 namespace qvr {
 
-constexpr int kSensorCount = 16;
-constexpr std::uint8_t kFirstAddress = 50;
-// A reading table entry without a valid reading.
-constexpr std::uint32_t NoReading = 0xFFFF;
 
 // Address polled after `current`, given the selected item index of the sensor
 // count list (-1 when nothing is selected, which keeps the cycle at 50). The
