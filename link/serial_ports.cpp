@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <set>
+#include <string>
 #include <utility>
 
 // Header-only use of the char flavour: the packaged header keeps its template
@@ -126,8 +128,8 @@ std::vector<TListedPort> OrderPorts(const std::vector<TPortRecord> &found,
     for (const Candidate &c : all)
         ++uses[Cut(c.Text, kDescriptionSize)];
 
-    std::vector<TListedPort> list;
-    list.reserve(all.size());
+    // First choice: the cut text, or with " (port name)" where cut texts meet.
+    std::set<std::string> planned;
     for (Candidate &c : all) {
         if (uses[Cut(c.Text, kDescriptionSize)] > 1) {
             const std::string suffix = " (" + c.PortName + ")";
@@ -137,6 +139,26 @@ std::vector<TListedPort> OrderPorts(const std::vector<TPortRecord> &found,
         } else {
             c.Port.Description = Cut(c.Text, kDescriptionSize);
         }
+        planned.insert(c.Port.Description);
+    }
+
+    // The first choice can still meet another: long paths equal up to the cut,
+    // a name suffix that did not fit, a text that looks like a suffixed one.
+    // The first entry holding a text keeps it; a later one gets " (n)" with the
+    // smallest n >= 2 that no entry chose and none took, so first choices that
+    // were unique stay as they are.
+    std::set<std::string> taken;
+    std::vector<TListedPort> list;
+    list.reserve(all.size());
+    for (Candidate &c : all) {
+        const std::string first = c.Port.Description;
+        for (int n = 2; taken.count(c.Port.Description) != 0; ++n) {
+            const std::string suffix = " (" + std::to_string(n) + ")";
+            std::string numbered = Cut(first, kDescriptionSize - suffix.size()) + suffix;
+            if (planned.count(numbered) == 0 && taken.count(numbered) == 0)
+                c.Port.Description = std::move(numbered);
+        }
+        taken.insert(c.Port.Description);
         list.push_back(std::move(c.Port));
     }
     return list;

@@ -42,10 +42,17 @@ constexpr std::uint16_t kFtdiVendorId = 0x0403;
 
 // The adapter list: USB ports only (those with a vendor id), FTDI first, each
 // group in the order found; then the configured ports (path = description),
-// a path named twice listed once. Descriptions are cut to kDescriptionSize
-// bytes; where two would be equal, each gets " (port name)" so that every
-// entry can be opened by its description. An empty description becomes the
-// port name.
+// a path named twice listed once. An empty description becomes the port name.
+//
+// Every description in the list is distinct, at most kDescriptionSize bytes
+// and whole UTF-8 characters, so opening by description reaches exactly the
+// entry listed. The text is cut to kDescriptionSize bytes; where two cut texts
+// are equal, each gets " (port name)", its text cut shorter so that the suffix
+// fits (a configured port's name is its path; when " (name)" alone exceeds the
+// limit the cut name stands instead). If a text is then still held by an
+// earlier entry, the later one gets " (n)" in the same way, with the smallest
+// n >= 2 that gives a text no other entry chose. A text that was unique stays
+// as it is; the result depends only on the ports and their order.
 std::vector<TListedPort> OrderPorts(const std::vector<TPortRecord> &found,
                                     const std::vector<std::string> &configured);
 

@@ -118,6 +118,76 @@ TEST(OrderPorts, LongDescriptionsAreCutWholeCharactersAndStayDistinct)
     EXPECT_EQ(twins[1].Description, text.substr(0, 52) + " (ttyUSB1)");
 }
 
+// Whole UTF-8 characters only: a cut inside one would not survive the trip.
+bool WholeUtf8(const std::string &text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size())).toUtf8().toStdString() == text;
+}
+
+struct TListingRow {
+    const char *name;
+    std::vector<TPortRecord> found;
+    std::vector<std::string> configured;
+    std::vector<std::string> descriptions;
+    std::vector<std::string> locations;
+};
+
+TEST(OrderPorts, TextsEqualAfterTheCutStillListDistinct)
+{
+    const TListingRow rows[] = {
+        {"by-id paths differing after byte 63",
+         {},
+         {"/dev/serial/by-id/usb-Acme_Sensor_Bus_RS485_Bridge_Controller_0A1B-if00-port0",
+          "/dev/serial/by-id/usb-Acme_Sensor_Bus_RS485_Bridge_Controller_0A1C-if00-port0"},
+         {"/dev/serial/by-id/usb-Acme_Sensor_Bus_RS485_Bridge_Controller_0",
+          "/dev/serial/by-id/usb-Acme_Sensor_Bus_RS485_Bridge_Controll (2)"},
+         {"/dev/serial/by-id/usb-Acme_Sensor_Bus_RS485_Bridge_Controller_0A1B-if00-port0",
+          "/dev/serial/by-id/usb-Acme_Sensor_Bus_RS485_Bridge_Controller_0A1C-if00-port0"}},
+        {"paths named like generated descriptions",
+         {Usb("USB Serial", "ttyUSB0", 0x0403), Usb("USB Serial", "ttyUSB1", 0x0403)},
+         {"USB Serial (ttyUSB1)", "USB Serial (ttyUSB1) (2)"},
+         {"USB Serial (ttyUSB0)", "USB Serial (ttyUSB1)", "USB Serial (ttyUSB1) (3)",
+          "USB Serial (ttyUSB1) (2)"},
+         {"/dev/ttyUSB0", "/dev/ttyUSB1", "USB Serial (ttyUSB1)", "USB Serial (ttyUSB1) (2)"}},
+        {"long USB twins and a path like the second's text",
+         {Usb("Acme Sensor Bus RS485 Bridge Controller, galvanically isolated v2", "ttyUSB0",
+              0x0403),
+          Usb("Acme Sensor Bus RS485 Bridge Controller, galvanically isolated v2", "ttyUSB1",
+              0x0403)},
+         {"Acme Sensor Bus RS485 Bridge Controller, galvanically (ttyUSB1)"},
+         {"Acme Sensor Bus RS485 Bridge Controller, galvanically (ttyUSB0)",
+          "Acme Sensor Bus RS485 Bridge Controller, galvanically (ttyUSB1)",
+          "Acme Sensor Bus RS485 Bridge Controller, galvanically (ttyU (2)"},
+         {"/dev/ttyUSB0", "/dev/ttyUSB1",
+          "Acme Sensor Bus RS485 Bridge Controller, galvanically (ttyUSB1)"}},
+        {"two-byte letters at both cuts",
+         {},
+         {"/dev/serial/by-id/usb-żżżżżżżżżżżżżżżżżżżżż-0",
+          "/dev/serial/by-id/usb-żżżżżżżżżżżżżżżżżżżżż-1"},
+         {"/dev/serial/by-id/usb-żżżżżżżżżżżżżżżżżżżż",
+          "/dev/serial/by-id/usb-żżżżżżżżżżżżżżżżżż (2)"},
+         {"/dev/serial/by-id/usb-żżżżżżżżżżżżżżżżżżżżż-0",
+          "/dev/serial/by-id/usb-żżżżżżżżżżżżżżżżżżżżż-1"}},
+    };
+    for (const TListingRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto list = OrderPorts(row.found, row.configured);
+        EXPECT_EQ(Descriptions(list), row.descriptions);
+        std::vector<std::string> locations;
+        for (const TListedPort &p : list) {
+            SCOPED_TRACE(p.Description);
+            EXPECT_LE(p.Description.size(), kDescriptionSize);
+            EXPECT_TRUE(WholeUtf8(p.Description));
+            const auto same = std::count_if(list.begin(), list.end(), [&](const TListedPort &q) {
+                return q.Description == p.Description;
+            });
+            EXPECT_EQ(same, 1);
+            locations.push_back(p.Location);
+        }
+        EXPECT_EQ(locations, row.locations);
+    }
+}
+
 TEST(ConfiguredPorts, AdaptersSectionInFileOrderAnyKeyAnyCase)
 {
     QTemporaryDir dir;
@@ -414,6 +484,42 @@ TEST_P(SerialLibraryPty, ListedThroughTheConfigAndOpenedByItsPath)
     EXPECT_EQ(lib.OpenEx(peer_.Path(), FT_OPEN_BY_DESCRIPTION, &again), FT_OK);
     EXPECT_NE(again, kNoHandle);
     EXPECT_NE(again, h);
+}
+
+// Two terminals configured under long links that are equal well past the
+// cut: each listed description opens its own terminal.
+TEST_P(SerialLibraryPty, LinksEqualUpToTheCutOpenTheirOwnTerminal)
+{
+    TModbusPeer other;
+    ASSERT_TRUE(other.Ready());
+    const std::string base = QFile::encodeName(dir_.path()).toStdString() +
+                             "/usb-Acme_Sensor_Bus_RS485_Bridge_Controller_galvanically_isolated_";
+    ASSERT_GT(base.size(), kDescriptionSize);
+    const std::string links[] = {base + "0A1B-if00-port0", base + "0A1C-if00-port0"};
+    ASSERT_EQ(::symlink(peer_.Path().c_str(), links[0].c_str()), 0);
+    ASSERT_EQ(::symlink(other.Path().c_str(), links[1].c_str()), 0);
+    config_ = WriteConfig(dir_, QByteArray::fromStdString("[Adapters]\nPort1=" + links[0] +
+                                                          "\nPort2=" + links[1] + "\n"));
+
+    TSerialPortLibrary lib(config_, [] { return std::vector<TPortRecord>{}; });
+    std::vector<std::string> names;
+    std::uint32_t count = 0;
+    ASSERT_EQ(lib.ListDevices(names, &count, 8), FT_OK);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_NE(names[0], names[1]);
+
+    const std::uint16_t values[] = {0x1111, 0x2222};
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(names[i]);
+        EXPECT_LE(names[i].size(), kDescriptionSize);
+        FtHandle h = kNoHandle;
+        ASSERT_EQ(lib.OpenEx(names[i], FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+        std::uint8_t request[kMaxRequestSize];
+        const Bytes frame(request, request + BuildRequest(request, 50, 6, 10, 0, values[i]));
+        EXPECT_EQ(Exchange(lib, h, frame, frame.size()), frame); // written register echoed
+    }
+    EXPECT_EQ(peer_.Register(10), values[0]);
+    EXPECT_EQ(other.Register(10), values[1]);
 }
 
 struct TExchangeRow {
