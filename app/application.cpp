@@ -33,20 +33,38 @@ void TApplication::ShowError(const QString &message)
     box.exec();
 }
 
+void SetUpApplication()
+{
+    // Only a name: a display name would be appended to every window's title.
+    // The application title captions the error display alone.
+    QCoreApplication::setApplicationName(QStringLiteral("qvr1pc"));
+    RegisterWindowFonts();
+    QApplication::setFont(QFont(QStringLiteral("Tahoma"), 8));
+}
+
+std::unique_ptr<TFMain> StartWindow(ID2xx &library)
+{
+    auto window = std::make_unique<TFMain>(library);
+    // An error during start-up is shown and skips the remaining steps; the
+    // window opens and runs all the same.
+    RunGuarded([&] {
+        window->FormCreate();
+        return true;
+    });
+    window->show();
+    return window;
+}
+
 int RunApplication(int &argc, char **argv, const LibraryFactory &makeLibrary)
 {
     try {
         TApplication app(argc, argv);
-        TApplication::setApplicationName(QStringLiteral("qvr1pc"));
-        TApplication::setApplicationDisplayName(QStringLiteral("QVR 1 - PC"));
-        RegisterWindowFonts();
-        QApplication::setFont(QFont(QStringLiteral("Tahoma"), 8));
+        SetUpApplication();
         std::unique_ptr<ID2xx> library;
         std::unique_ptr<TFMain> FMain;
         RunGuarded([&] {
             library = makeLibrary(TApplication::applicationDirPath());
-            FMain = std::make_unique<TFMain>(*library);
-            FMain->show();
+            FMain = StartWindow(*library);
             TApplication::exec();
             return true;
         });

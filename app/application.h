@@ -4,6 +4,8 @@
 #include "link/d2xx.h"
 
 #include <QApplication>
+
+class TFMain;
 #include <functional>
 #include <memory>
 
@@ -22,6 +24,14 @@ public:
 // Runs `deliver` and returns its result; an exception that escapes it is
 // shown with TApplication::ShowError and false is returned.
 bool RunGuarded(const std::function<bool()> &deliver);
+
+// Application name and the window's fonts. No display name: Qt would append
+// it to every window title.
+void SetUpApplication();
+
+// The main window built from its form, brought up by FormCreate under the
+// error display, then shown.
+std::unique_ptr<TFMain> StartWindow(ID2xx &library);
 
 // Makes the adapter library the window talks to; given the executable's folder.
 using LibraryFactory = std::function<std::unique_ptr<ID2xx>(const QString &exeDir)>;

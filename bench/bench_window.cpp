@@ -15,6 +15,7 @@ struct Rig {
     TFMain window{bus};
     Rig()
     {
+        window.FormCreate();
         window.UsbTimer->stop();
         window.SaveTimer->stop();
         window.ConnectButtonClick();
@@ -26,7 +27,7 @@ void BM_EmptyReceiveTick(benchmark::State &state)
     Rig rig;
     for (auto _ : state)
         rig.window.UsbTimerTimer();
-    state.counters["link up"] = rig.window.Ftdi->IsOpen;
+    state.counters["link up"] = rig.window.Link()->IsOpen();
 }
 BENCHMARK(BM_EmptyReceiveTick);
 

@@ -34,6 +34,7 @@ int main(int argc, char **argv)
 
     qvr::TSimulatedBus bus([] { return gNowUs; });
     TFMain window(bus);
+    window.FormCreate();
     // The driver plays the timers in simulated time.
     window.UsbTimer->stop();
     window.SaveTimer->stop();
@@ -69,7 +70,7 @@ int main(int argc, char **argv)
                 timeoutStartedUs = -1;
                 window.TimeoutTimerTimer();
             }
-            if (!window.Ftdi->IsOpen)
+            if (!window.Link()->IsOpen())
                 break;
         }
         long requests = 0;
@@ -77,9 +78,9 @@ int main(int argc, char **argv)
             requests += bus.RequestsReceived(a);
         std::printf("%4d  %8ld  %7ld  %9d  %7ld  %s\n", hour, requests,
                     static_cast<long>(bus.RepliesSent()), window.UartLog->blockCount(),
-                    ResidentKiB(), window.Ftdi->IsOpen ? "up" : "DOWN");
+                    ResidentKiB(), window.Link()->IsOpen() ? "up" : "DOWN");
         std::fflush(stdout);
-        if (!window.Ftdi->IsOpen)
+        if (!window.Link()->IsOpen())
             return 1;
     }
     return 0;

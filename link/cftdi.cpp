@@ -1,6 +1,6 @@
 // The transport: every library result that is kept goes through CheckStatus,
 // which alone brings the link up or takes it down. Whenever no adapter is
-// open, Handle is kNoHandle, so a stray call reaches nothing and fails.
+// open, the handle is kNoHandle, so a stray call reaches nothing and fails.
 #include "link/cftdi.h"
 
 namespace qvr {
@@ -22,56 +22,56 @@ CFtdi::CFtdi(ID2xx &library, ILinkView &view) : lib_(library), view_(view) {}
 
 void CFtdi::Open()
 {
-    if (IsOpen)
+    if (isOpen_)
         return;
 
-    DeviceCount = 0; // a count call that fails to fill it means no adapter
-    lib_.CreateDeviceInfoList(&DeviceCount);
-    Status = DeviceCount > 0 ? FT_OK : FT_DEVICE_NOT_FOUND;
-    if (DeviceCount == 0) {
-        CheckStatus(); // down with a failure: nothing to show
+    deviceCount_ = 0; // a count call that fails to fill it means no adapter
+    lib_.CreateDeviceInfoList(&deviceCount_);
+    status_ = deviceCount_ > 0 ? FT_OK : FT_DEVICE_NOT_FOUND;
+    if (deviceCount_ == 0) {
         view_.SetConnectCaption(kConnectCaption);
         return;
     }
 
     // The link stays down until the adapter is open and configured.
-    for (std::uint32_t i = 0; i < DeviceCount; ++i) {
-        if (lib_.GetDeviceInfoDetail(i, Details, &Handle) != FT_OK) {
+    for (std::uint32_t i = 0; i < deviceCount_; ++i) {
+        if (lib_.GetDeviceInfoDetail(i, details_, &handle_) != FT_OK) {
             view_.SetPanelText(0, kNoDevicesText);
             break;
         }
     }
 
-    // Each result replaces Status, but a failure anywhere in the sequence is
-    // kept: a later call that happens to succeed must not hide it.
+    // Each result replaces the status, but a failure anywhere in the sequence
+    // is kept: a later call that happens to succeed must not hide it.
     FtStatus failure = FT_OK;
     auto step = [&](FtStatus result) {
-        Status = result;
+        status_ = result;
         if (result != FT_OK)
             failure = result;
     };
-    step(lib_.OpenEx(Description, FT_OPEN_BY_DESCRIPTION, &Handle));
-    if (Status != FT_OK)
-        Handle = kNoHandle; // neither junk from the open nor the detail query's handle
-    else if (Handle == kNoHandle)
+    step(lib_.OpenEx(description_, FT_OPEN_BY_DESCRIPTION, &handle_));
+    if (status_ != FT_OK)
+        handle_ = kNoHandle; // neither junk from the open nor the detail query's handle
+    else if (handle_ == kNoHandle)
         step(FT_INVALID_HANDLE);
-    step(lib_.SetBaudRate(Handle, kBaudRate));
-    step(lib_.SetDataCharacteristics(Handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
-    step(lib_.SetFlowControl(Handle, FT_FLOW_NONE, 0, 0));
-    step(lib_.Purge(Handle, FT_PURGE_RX | FT_PURGE_TX));
+    step(lib_.SetBaudRate(handle_, kBaudRate));
+    step(lib_.SetDataCharacteristics(handle_, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
+    step(lib_.SetFlowControl(handle_, FT_FLOW_NONE, 0, 0));
+    step(lib_.Purge(handle_, FT_PURGE_RX | FT_PURGE_TX));
     if (failure != FT_OK) {
-        Status = failure;
-        if (Handle != kNoHandle)
-            lib_.Close(Handle);
-        Handle = kNoHandle;
+        status_ = failure;
+        if (handle_ != kNoHandle)
+            lib_.Close(handle_);
+        handle_ = kNoHandle;
         view_.SetPanelText(1, kLinkLostText);
     }
-    CheckStatus();
+    if (CheckStatus())
+        view_.LinkUp();
 }
 
 void CFtdi::Close()
 {
-    if (!IsOpen)
+    if (!isOpen_)
         return;
     Shutdown();
     view_.SetPanelText(1, kClosedText);
@@ -79,62 +79,68 @@ void CFtdi::Close()
 
 void CFtdi::Write(const std::uint8_t *data, std::uint32_t count)
 {
-    if (!IsOpen)
+    if (!isOpen_)
         return;
-    Status = lib_.Write(Handle, data, count, &BytesWritten);
+    std::uint32_t written = 0;
+    status_ = lib_.Write(handle_, data, count, &written);
     CheckStatus();
 }
 
-void CFtdi::CheckStatus()
+std::uint32_t CFtdi::QueueStatus()
 {
-    if (Status != FT_OK && IsOpen) {
-        view_.SetPanelText(1, kLinkLostText);
-        Shutdown();
-    } else if (Status == FT_OK && !IsOpen) {
-        view_.SetPanelText(0, kConnectedOkText);
-        view_.SetPanelText(1, kLinkUpText);
-        IsOpen = true;
-        view_.SetUsbTimerEnabled(true);
-        // May write, and a failed write takes the link down again before we return.
-        view_.PollNextSensor();
-    }
-}
-
-void CFtdi::QueueStatus()
-{
-    if (!IsOpen) {
-        RxQueue = 0;
-        return;
-    }
-    Status = lib_.GetStatus(Handle, &RxQueue, &TxQueue, &EventStatus);
-    if (Status != FT_OK)
-        RxQueue = 0; // nothing is read after a failed status call
+    if (!isOpen_)
+        return 0;
+    std::uint32_t rxQueue = 0, txQueue = 0, events = 0;
+    status_ = lib_.GetStatus(handle_, &rxQueue, &txQueue, &events);
     CheckStatus();
+    return status_ == FT_OK ? rxQueue : 0; // nothing is read after a failed call
 }
 
-void CFtdi::ReadByte()
+std::optional<std::uint8_t> CFtdi::ReadByte()
 {
-    if (!IsOpen)
-        return;
-    lib_.Read(Handle, &RxByte, 1, &BytesRead);
+    if (!isOpen_)
+        return std::nullopt;
+    std::uint8_t byte = 0;
+    std::uint32_t read = 0;
+    // A read that fails means the adapter has gone: the link goes down, as
+    // after a failed status call, and no byte is made up.
+    status_ = lib_.Read(handle_, &byte, 1, &read);
+    CheckStatus();
+    if (status_ != FT_OK || read != 1)
+        return std::nullopt;
+    return byte;
 }
 
 std::vector<std::string> CFtdi::ListDescriptions(std::uint32_t maxCount)
 {
     std::vector<std::string> descriptions;
     std::uint32_t count = 0;
-    Status = lib_.ListDevices(descriptions, &count, maxCount);
+    status_ = lib_.ListDevices(descriptions, &count, maxCount);
     if (descriptions.size() > maxCount)
         descriptions.resize(maxCount);
     return descriptions;
 }
 
+bool CFtdi::CheckStatus()
+{
+    if (status_ != FT_OK && isOpen_) {
+        view_.SetPanelText(1, kLinkLostText);
+        Shutdown();
+    } else if (status_ == FT_OK && !isOpen_) {
+        view_.SetPanelText(0, kConnectedOkText);
+        view_.SetPanelText(1, kLinkUpText);
+        isOpen_ = true;
+        return true;
+    }
+    return false;
+}
+
 void CFtdi::Shutdown()
 {
-    view_.SetUsbTimerEnabled(false);
-    lib_.Close(Handle);
-    Handle = kNoHandle;
-    IsOpen = false;
+    view_.LinkDown();
+    lib_.Close(handle_);
+    handle_ = kNoHandle;
+    isOpen_ = false;
 }
 
 } // namespace qvr

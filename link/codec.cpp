@@ -1,6 +1,8 @@
-// Modbus RTU frame codec: CRC-16, request layouts, receive buffer decoding and
-// the traffic log texts.
+// Modbus RTU frame codec: CRC-16, request layouts, decoding and the traffic
+// log texts.
 #include "link/codec.h"
+
+#include <algorithm>
 
 namespace qvr {
 
@@ -87,15 +89,15 @@ std::size_t BuildRequest(std::uint8_t *out, std::uint8_t address, std::uint8_t f
         out[n++] = static_cast<std::uint8_t>(w & 0xFF);
     };
     switch (function) {
-    case 0x03:
+    case kReadHoldingRegisters:
         putWord(w1);
         putWord(w2);
         break;
-    case 0x06:
+    case kWriteSingleRegister:
         putWord(w1);
         putWord(w3);
         break;
-    case 0x60:
+    case kFunction60:
         putWord(0x00FF);
         putWord(0x0000);
         break;
@@ -108,31 +110,24 @@ std::size_t BuildRequest(std::uint8_t *out, std::uint8_t address, std::uint8_t f
     return n;
 }
 
-void TRxFrame::AppendRxByte(std::uint8_t b)
+TDecodedFrame DecodeFrame(const std::uint8_t *bytes, std::size_t count, std::size_t received)
 {
-    if (RxCount < kRxBufferSize)
-        RxBuffer[RxCount++] = b;
-    else
-        RxBuffer[kRxBufferSize - 1] = b;
-}
-
-std::int8_t TRxFrame::DecodeFrame()
-{
-    const std::size_t n = RxCount;
-    RxCount = 0; // every outcome empties the buffer; its bytes stay for the RX line
-    if (n < 5)
-        return -1;
-    const std::uint16_t crc = Crc16(RxBuffer, n - 2);
-    if (RxBuffer[n - 2] != (crc & 0xFF) || RxBuffer[n - 1] != (crc >> 8))
-        return -1;
-    RxAddress = RxBuffer[0];
-    RxFunction = RxBuffer[1];
-    RxByteCount = RxBuffer[2];
-    for (std::size_t i = 0; i < n - 5; ++i)
-        RxData[i] = RxBuffer[3 + i];
-    if (n == 5)
-        return static_cast<std::int8_t>(RxBuffer[2]); // exception code
-    return 0;
+    TDecodedFrame frame;
+    const std::size_t n = std::min(count, kRxBufferSize);
+    std::copy(bytes, bytes + n, frame.Bytes.begin());
+    frame.FrameLength = static_cast<std::uint8_t>(n);
+    if (n < 5 || received > kRxBufferSize)
+        return frame;
+    const std::uint16_t crc = Crc16(bytes, n - 2);
+    if (bytes[n - 2] != (crc & 0xFF) || bytes[n - 1] != (crc >> 8))
+        return frame;
+    frame.RxAddress = bytes[0];
+    frame.RxFunction = bytes[1];
+    frame.RxByteCount = bytes[2];
+    frame.DataLength = static_cast<std::uint8_t>(n - 5);
+    std::copy(bytes + 3, bytes + n - 2, frame.RxData.begin());
+    frame.Result = n == 5 ? static_cast<std::int8_t>(bytes[2]) : 0; // exception code
+    return frame;
 }
 
 QString TxLine(const std::uint8_t *frame, std::size_t length)

@@ -1,9 +1,12 @@
-// Modbus RTU frame codec: request building, CRC-16, the receive buffer with
-// its decoding, and the texts of the traffic log. No widget, no I/O.
+// Modbus RTU frame codec: request building, CRC-16, decoding of a received
+// frame, and the texts of the traffic log. No widget, no I/O.
 #pragma once
+
+#include "link/modbus.h"
 
 #include <QColor>
 #include <QString>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -23,22 +26,31 @@ std::uint16_t Crc16(const std::uint8_t *data, std::size_t length);
 std::size_t BuildRequest(std::uint8_t *out, std::uint8_t address, std::uint8_t function,
                          std::uint16_t w1, std::uint16_t w2, std::uint16_t w3);
 
-// The frame being received and the fields of the last decoded one.
-struct TRxFrame {
-    std::uint8_t RxBuffer[kRxBufferSize] = {};
-    std::uint8_t RxCount = 0;
+// A received frame after decoding. It carries only bytes that this frame
+// brought: nothing is left over from an earlier frame.
+struct TDecodedFrame {
+    // The bytes as received (the RX line), FrameLength of them; past 64 bytes
+    // the last one is replaced by each new byte.
+    std::array<std::uint8_t, kRxBufferSize> Bytes{};
+    std::uint8_t FrameLength = 0;
+    // 0 for a good frame; -1 for fewer than 5 bytes, a bad CRC or more than 64
+    // bytes received; the exception code (as signed 8-bit) of a 5-byte frame.
+    std::int8_t Result = -1;
+    // Filled for every frame that passes the CRC check.
     std::uint8_t RxAddress = 0;
     std::uint8_t RxFunction = 0;
     std::uint8_t RxByteCount = 0;
-    std::uint8_t RxData[kRxBufferSize] = {};
-    std::uint8_t FrameLength = 0;
+    // The bytes between the third byte and the CRC; DataLength of them.
+    std::array<std::uint8_t, kRxBufferSize> RxData{};
+    std::uint8_t DataLength = 0;
 
-    // Past 64 bytes each new byte replaces the last one.
-    void AppendRxByte(std::uint8_t b);
-    // 0 for a good frame, -1 for a short frame or a bad CRC, the exception
-    // code (as signed 8-bit) for a 5-byte frame. Always empties the buffer.
-    std::int8_t DecodeFrame();
+    bool Good() const { return Result == 0; }
 };
+
+// Decodes `count` received bytes (at most kRxBufferSize are kept); `received`
+// is how many arrived in all, so that a frame whose middle was dropped never
+// passes as good.
+TDecodedFrame DecodeFrame(const std::uint8_t *bytes, std::size_t count, std::size_t received);
 
 // Traffic log lines: bytes as two upper-case hex digits, each followed by a space.
 QString TxLine(const std::uint8_t *frame, std::size_t length);

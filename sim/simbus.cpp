@@ -11,8 +11,6 @@ namespace qvr {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr std::uint8_t kReadHolding = 3;
-constexpr std::uint8_t kWriteSingle = 6;
 constexpr std::uint8_t kIllegalFunction = 0x01;
 constexpr std::uint8_t kIllegalAddress = 0x02;
 constexpr std::uint8_t kIllegalValue = 0x03;
@@ -45,7 +43,8 @@ std::uint16_t Word(const std::vector<std::uint8_t> &frame, std::size_t at)
 std::vector<std::uint8_t> ExceptionReply(std::uint8_t address, std::uint8_t function,
                                          std::uint8_t code)
 {
-    std::vector<std::uint8_t> reply{address, static_cast<std::uint8_t>(function | 0x80), code};
+    std::vector<std::uint8_t> reply{address, static_cast<std::uint8_t>(function | kExceptionFlag),
+                                    code};
     AppendCrc(reply);
     return reply;
 }
@@ -397,12 +396,12 @@ std::vector<std::uint8_t> TSimulatedBus::Answer(const std::vector<std::uint8_t> 
 {
     const std::uint8_t address = frame[0];
     const std::uint8_t function = frame[1];
-    if (function != kReadHolding && function != kWriteSingle)
+    if (function != kReadHoldingRegisters && function != kWriteSingleRegister)
         return ExceptionReply(address, function, kIllegalFunction);
     if (frame.size() != 8)
         return {}; // malformed for its function: dropped
     const std::uint16_t reg = Word(frame, 2);
-    if (function == kWriteSingle) {
+    if (function == kWriteSingleRegister) {
         if (!WriteRegister(address, reg, Word(frame, 4)))
             return ExceptionReply(address, function, kIllegalAddress);
         return frame; // the echo

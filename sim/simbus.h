@@ -6,6 +6,7 @@
 #pragma once
 
 #include "link/d2xx.h"
+#include "link/modbus.h"
 
 #include <array>
 #include <cstdint>
@@ -54,8 +55,6 @@ public:
 
     static constexpr const char *kDescription = "Symulowana magistrala czujników QVR-1";
     static constexpr const char *kSerialNumber = "QVRSIM01";
-    static constexpr std::uint8_t kFirstAddress = 50;
-    static constexpr std::uint8_t kSensorCount = 16;
     // Any address: for InjectFault.
     static constexpr int kAnyAddress = -1;
 
@@ -180,10 +179,7 @@ private:
         Fault Persistent = Fault::None;
     };
 
-    static bool IsSensor(std::uint8_t address)
-    {
-        return address >= kFirstAddress && address < kFirstAddress + kSensorCount;
-    }
+    static bool IsSensor(std::uint8_t address) { return IsSensorAddress(address); }
     TSensor &SensorAt(std::uint8_t address) { return m_sensors[address - kFirstAddress]; }
     const TSensor &SensorAt(std::uint8_t address) const
     {

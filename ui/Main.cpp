@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -64,7 +65,6 @@ TFMain::TFMain(qvr::ID2xx &library, QWidget *parent) : QMainWindow(parent), libr
     SetUpComponents();
     SetUpChart();
     WireEvents();
-    FormCreate();
 }
 
 TFMain::~TFMain() = default;
@@ -73,16 +73,20 @@ void TFMain::SetUpComponents()
 {
     setFixedSize(704, 579);
 
+    // The three panels stand at their designed places, side by side from the
+    // left edge; the status bar's own layout would indent them.
+    StatusBar->setFixedHeight(19);
+    StatusBar->setSizeGripEnabled(false);
+    int x = 0;
     for (int i = 0; i < 3; ++i) {
         static constexpr int kWidths[] = {300, 140, 100};
         panels_[i] = new QLabel(StatusBar);
         panels_[i]->setObjectName(QStringLiteral("StatusBarPanel%1").arg(i));
-        panels_[i]->setFixedWidth(kWidths[i]);
+        panels_[i]->setGeometry(x, 1, kWidths[i], 18);
         panels_[i]->setFrameShape(QFrame::Panel);
         panels_[i]->setFrameShadow(QFrame::Sunken);
-        StatusBar->addWidget(panels_[i]);
+        x += kWidths[i];
     }
-    StatusBar->setFixedHeight(19);
 
     UartLog->setMaximumBlockCount(kUartLogMaxLines);
     UartLog->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -177,6 +181,7 @@ void TFMain::SetUpChart()
 void TFMain::WireEvents()
 {
     UartLog->viewport()->installEventFilter(this);
+    UsbBox->installEventFilter(this);
     OnOffEdit->installEventFilter(this);
     OnMinEdit->installEventFilter(this);
     OnMaxEdit->installEventFilter(this);
@@ -200,6 +205,14 @@ void TFMain::WireEvents()
 
 bool TFMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == UsbBox && event->type() == QEvent::KeyPress)
+        return UsbBoxKeyPress(event);
+    // Only the left button clicks, as on every other control.
+    const bool leftButton = (event->type() == QEvent::MouseButtonDblClick ||
+                             event->type() == QEvent::MouseButtonPress) &&
+                            static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton;
+    if (!leftButton)
+        return QMainWindow::eventFilter(watched, event);
     if (event->type() == QEvent::MouseButtonDblClick && watched == UartLog->viewport()) {
         UartLogDblClick();
         return true;
@@ -213,6 +226,18 @@ bool TFMain::eventFilter(QObject *watched, QEvent *event)
             OnMaxEditClick();
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool TFMain::UsbBoxKeyPress(QEvent *event)
+{
+    // The list handles the key itself first; a key that moved the current
+    // line is the operator's selection of that line.
+    QListWidgetItem *before = UsbBox->currentItem();
+    static_cast<QObject *>(UsbBox)->event(event);
+    QListWidgetItem *after = UsbBox->currentItem();
+    if (after && after != before)
+        UsbBoxClick(after);
+    return true;
 }
 
 void TFMain::closeEvent(QCloseEvent *event)
@@ -234,14 +259,6 @@ void TFMain::SetPanelText(int panel, const QString &text)
 void TFMain::SetConnectCaption(const QString &caption)
 {
     ConnectButton->setText(caption);
-}
-
-void TFMain::SetUsbTimerEnabled(bool enabled)
-{
-    if (enabled)
-        EnableTimer(UsbTimer);
-    else
-        UsbTimer->stop();
 }
 
 void TFMain::EnableTimer(QTimer *timer)

@@ -1,18 +1,21 @@
 // TFMain: the program's one window. Its components come from Main.ui (plus
-// the few that a form cannot hold: timers, chart series, the save dialog);
-// its handlers are defined in the folders of their subsystems:
-//   link/link_handlers.cpp        connection, receive tick, frames, traffic log
-//   measure/polling.cpp           polling cycle and reading table
-//   measure/reply_handling.cpp    replies to read and write requests
-//   measure/parameter_writes.cpp  sensor parameter writes
-//   measure/display_setup.cpp     grid, chart and gauges for the sensor count
-//   storage/measurement_log.cpp   measurement log file
-//   app/startup.cpp               FormCreate, FormClose
+// the few that a form cannot hold: timers, chart series, the save dialog).
+// Its handlers are thin: they read the controls, ask the link and the
+// measurement model, and show the result. They live in files named after
+// their subsystem:
+//   main_link.cpp        connection, receive tick, frames, traffic log
+//   main_polling.cpp     polling cycle
+//   main_replies.cpp     replies to read and write requests
+//   main_parameters.cpp  sensor parameter writes
+//   main_display.cpp     grid, chart and gauges for the sensor count
+//   main_log.cpp         measurement log file
+//   main_startup.cpp     FormCreate, FormClose
 #pragma once
 
 #include "link/cftdi.h"
 #include "link/codec.h"
-#include "measure/polling_logic.h"
+#include "link/receiver.h"
+#include "measure/model.h"
 #include "ui_Main.h"
 
 #include <QMainWindow>
@@ -24,12 +27,13 @@ class QFileDialog;
 class QLabel;
 class QTimer;
 
-class TFMain : public QMainWindow, public Ui::FMain, public qvr::TRxFrame, public qvr::ILinkView {
+class TFMain : public QMainWindow, public Ui::FMain, private qvr::ILinkView {
     Q_OBJECT
 
 public:
     // The adapter library is the window's only way to the sensor bus: real
     // serial ports in the program, the simulated bus in the demo and tests.
+    // The window is built from its form; FormCreate then brings it up.
     explicit TFMain(qvr::ID2xx &library, QWidget *parent = nullptr);
     ~TFMain() override;
 
@@ -46,21 +50,17 @@ public:
     // Series, gauge and status-bar panel by index (sensor index 0..15, panel 0..2).
     QCPGraph *Series(int index) const { return series_[index]; }
     TCGauge *Gauge(int index) const { return gauges_[index]; }
+    QLabel *Panel(int panel) const { return panels_[panel]; }
     QString PanelText(int panel) const;
     // Whether a series is active: drawn and listed in the legend.
     void SetSeriesActive(int index, bool active);
     bool SeriesActive(int index) const;
 
-    // The single transport object; created by FormCreate.
-    std::unique_ptr<qvr::CFtdi> Ftdi;
-
-    // Polling cycle and reading table.
-    std::array<std::uint32_t, qvr::kSensorCount> SensorReading{};
-    std::uint8_t NextAddress = qvr::kFirstAddress;
-    std::uint8_t PolledIndex = 0;
-
-    // Empty receive ticks still to wait before the buffered frame is processed.
-    std::int32_t SilenceTicks = 0;
+    // What the window works with, for reading: the transport (null before
+    // FormCreate), the receiver and the measurement model.
+    const qvr::CFtdi *Link() const { return Ftdi.get(); }
+    const qvr::TReceiver &Receiver() const { return receiver_; }
+    const qvr::TMeasurementModel &Measurement() const { return model_; }
 
     // Lines kept in the traffic log; older lines are dropped as new ones come.
     static constexpr int kUartLogMaxLines = 50000;
@@ -68,14 +68,11 @@ public:
     // Frame codec and traffic log.
     void SendFrame(std::uint8_t address, std::uint8_t function, std::uint16_t word1,
                    std::uint16_t word2, std::uint16_t word3);
-    void ProcessFrame();
+    void ProcessFrame(const qvr::TDecodedFrame &frame);
     void AppendLogLine(const QString &text, const QColor &colour);
 
-    // ILinkView: what the transport shows and drives.
-    void SetPanelText(int panel, const QString &text) override;
-    void SetConnectCaption(const QString &caption) override;
-    void SetUsbTimerEnabled(bool enabled) override;
-    void PollNextSensor() override;
+    // Polling cycle.
+    void PollNextSensor();
 
     // Handlers.
     void FormCreate();
@@ -101,7 +98,7 @@ public:
     void SaveTimerTimer();
 
     // Reply handling of a good frame (read and write replies).
-    void HandleReply();
+    void HandleReply(const qvr::TDecodedFrame &frame);
 
     // Starts a timer unless it is already running: enabling a running timer
     // must not restart its interval.
@@ -112,13 +109,25 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // ILinkView: what the transport shows and reports.
+    void SetPanelText(int panel, const QString &text) override;
+    void SetConnectCaption(const QString &caption) override;
+    void LinkUp() override;
+    void LinkDown() override;
+
     // Connect steps shared by the button and a selection in UsbBox.
     void StartConnecting();
+    // A key in UsbBox that moves the selection selects that line.
+    bool UsbBoxKeyPress(QEvent *event);
     void SetUpComponents();
     void SetUpChart();
     void WireEvents();
 
     qvr::ID2xx &library_;
+    // The single transport object; created by FormCreate.
+    std::unique_ptr<qvr::CFtdi> Ftdi;
+    qvr::TReceiver receiver_;
+    qvr::TMeasurementModel model_;
     std::array<QCPGraph *, qvr::kSensorCount> series_{};
     std::array<TCGauge *, qvr::kSensorCount> gauges_{};
     std::array<QLabel *, 3> panels_{};

@@ -1,6 +1,8 @@
 // The error display: what escapes a handler is shown in a message box
 // captioned with the application title, with an error icon and the message.
 #include "app/application.h"
+#include "link/fake_library.h"
+#include "ui/Main.h"
 
 #include <QMessageBox>
 #include <QTimer>
@@ -48,6 +50,25 @@ TEST(ErrorDisplay, AnErrorWithoutMessageShowsAnEmptyOne)
     ASSERT_TRUE(box.shown);
     EXPECT_EQ(box.title, QStringLiteral("QVR 1 - PC"));
     EXPECT_TRUE(box.text.isEmpty());
+}
+
+// Qt appends a display name to every window's title; the application title
+// must caption the error display only.
+TEST(Application, SetsNoDisplayNameForTheWindowTitles)
+{
+    qvr::SetUpApplication();
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
+    EXPECT_NE(QGuiApplication::applicationDisplayName(), QStringLiteral("QVR 1 - PC"));
+}
+
+TEST(Application, StartsTheWindowBroughtUpAndShown)
+{
+    qvr::test::FakeLibrary library;
+    library.Adapters = {"Adapter A"};
+    const std::unique_ptr<TFMain> window = qvr::StartWindow(library);
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_NE(window->Link(), nullptr);
+    EXPECT_EQ(window->Link()->Description(), "Adapter A");
 }
 
 TEST(ErrorDisplay, NothingIsShownWhenNothingEscapes)

@@ -108,6 +108,8 @@ public:
         *read = 0;
         if (!Valid(h))
             return FT_INVALID_HANDLE;
+        if (Result("Read") != FT_OK)
+            return Result("Read");
         auto *out = static_cast<std::uint8_t *>(buffer);
         while (*read < n && !Incoming.empty()) {
             out[(*read)++] = Incoming.front();

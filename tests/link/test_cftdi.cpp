@@ -194,16 +194,13 @@ public:
     {
         events.push_back("caption " + caption.toStdString());
     }
-    void SetUsbTimerEnabled(bool enabled) override
+    void LinkUp() override
     {
-        events.push_back(enabled ? "timer on" : "timer off");
-    }
-    void PollNextSensor() override
-    {
-        events.push_back("poll");
+        events.push_back("link up");
         if (onPoll)
             onPoll();
     }
+    void LinkDown() override { events.push_back("link down"); }
     bool Shows(const std::string &event) const
     {
         return std::find(events.begin(), events.end(), event) != events.end();
@@ -212,19 +209,19 @@ public:
 
 // Exact texts, spelled out here on their own.
 const std::string kUpEvents[] = {"panel0 Połączenie zostało nawiązane poprwanie",
-                                 "panel1 Polączony", "timer on", "poll"};
+                                 "panel1 Polączony", "link up"};
 const Log kLinkUp(std::begin(kUpEvents), std::end(kUpEvents));
 const std::string kLinkLost = "panel1 Rozłączony";
 const std::string kClosed = "panel1 Rozłaczony";
 
 class CFtdiTest : public ::testing::Test {
 protected:
-    CFtdiTest() { ftdi.Description = "Adapter A"; }
+    CFtdiTest() { ftdi.SetDescription("Adapter A"); }
 
     void OpenAndForget()
     {
         ftdi.Open();
-        ASSERT_TRUE(ftdi.IsOpen);
+        ASSERT_TRUE(ftdi.IsOpen());
         lib.calls.clear();
         view.events.clear();
     }
@@ -243,21 +240,21 @@ TEST_F(CFtdiTest, OpenConfiguresTheLineThenBringsTheLinkUp)
                    "OpenEx Adapter A 2", "SetBaudRate h 57600", "SetDataCharacteristics h 8 0 0",
                    "SetFlowControl h 0 0 0", "Purge h 3"}));
     EXPECT_EQ(view.events, kLinkUp);
-    EXPECT_TRUE(ftdi.IsOpen);
-    EXPECT_EQ(ftdi.Status, FT_OK);
-    EXPECT_EQ(ftdi.DeviceCount, 2u);
-    EXPECT_EQ(lib.open, std::set<FtHandle>{ftdi.Handle});
+    EXPECT_TRUE(ftdi.IsOpen());
+    EXPECT_EQ(ftdi.Status(), FT_OK);
+    EXPECT_EQ(ftdi.DeviceCount(), 2u);
+    EXPECT_EQ(lib.open, std::set<FtHandle>{ftdi.Handle()});
 }
 
 TEST_F(CFtdiTest, OpenWhileUpChangesNothing)
 {
     OpenAndForget();
-    const FtHandle handle = ftdi.Handle;
+    const FtHandle handle = ftdi.Handle();
     ftdi.Open();
     EXPECT_TRUE(lib.calls.empty());
     EXPECT_TRUE(view.events.empty());
-    EXPECT_TRUE(ftdi.IsOpen);
-    EXPECT_EQ(ftdi.Handle, handle);
+    EXPECT_TRUE(ftdi.IsOpen());
+    EXPECT_EQ(ftdi.Handle(), handle);
 }
 
 TEST_F(CFtdiTest, NoAdapterOnlyResetsTheCaption)
@@ -266,8 +263,8 @@ TEST_F(CFtdiTest, NoAdapterOnlyResetsTheCaption)
     ftdi.Open();
     EXPECT_EQ(lib.Names(), Log{"CreateDeviceInfoList"});
     EXPECT_EQ(view.events, Log{"caption Połącz"});
-    EXPECT_FALSE(ftdi.IsOpen);
-    EXPECT_EQ(ftdi.Status, FT_DEVICE_NOT_FOUND);
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_EQ(ftdi.Status(), FT_DEVICE_NOT_FOUND);
 }
 
 TEST_F(CFtdiTest, FailingDetailQueryStopsTheInspectionButNotTheOpen)
@@ -282,7 +279,7 @@ TEST_F(CFtdiTest, FailingDetailQueryStopsTheInspectionButNotTheOpen)
     Log expected{"panel0 Nie znaleziono urządzeń USB"};
     expected.insert(expected.end(), kLinkUp.begin(), kLinkUp.end());
     EXPECT_EQ(view.events, expected);
-    EXPECT_TRUE(ftdi.IsOpen);
+    EXPECT_TRUE(ftdi.IsOpen());
 }
 
 // One failing call of the open-and-configure sequence; the adapter library
@@ -293,9 +290,9 @@ TEST_P(OpenFailure, LeavesTheLinkDownAndNothingOpen)
 {
     lib.Fail(GetParam());
     ftdi.Open();
-    EXPECT_FALSE(ftdi.IsOpen);
-    EXPECT_NE(ftdi.Status, FT_OK);
-    EXPECT_EQ(ftdi.Handle, kNoHandle);
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_NE(ftdi.Status(), FT_OK);
+    EXPECT_EQ(ftdi.Handle(), kNoHandle);
     EXPECT_TRUE(lib.open.empty()) << "an adapter was left open";
     EXPECT_EQ(lib.SucceededWithoutAdapter(), 0);
     EXPECT_EQ(view.events, Log{kLinkLost});
@@ -326,8 +323,8 @@ TEST_F(CFtdiTest, FailedOpenStaysFailedWhenLaterCallsClaimSuccess)
     for (const char *name : {"SetBaudRate", "SetDataCharacteristics", "SetFlowControl", "Purge"})
         lib.script[name].push_back(FT_OK);
     ftdi.Open();
-    EXPECT_FALSE(ftdi.IsOpen);
-    EXPECT_NE(ftdi.Status, FT_OK);
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_NE(ftdi.Status(), FT_OK);
     EXPECT_EQ(view.events, Log{kLinkLost});
 }
 
@@ -337,8 +334,8 @@ TEST_F(CFtdiTest, OpenThatReportsSuccessWithoutAHandleFails)
     for (const char *name : {"SetBaudRate", "SetDataCharacteristics", "SetFlowControl", "Purge"})
         lib.script[name].push_back(FT_OK);
     ftdi.Open();
-    EXPECT_FALSE(ftdi.IsOpen);
-    EXPECT_NE(ftdi.Status, FT_OK);
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_NE(ftdi.Status(), FT_OK);
     EXPECT_EQ(view.events, Log{kLinkLost});
 }
 
@@ -346,10 +343,10 @@ TEST_F(CFtdiTest, OpenAgainAfterAFailureConnects)
 {
     lib.Fail("SetBaudRate");
     ftdi.Open();
-    ASSERT_FALSE(ftdi.IsOpen);
+    ASSERT_FALSE(ftdi.IsOpen());
     view.events.clear();
     ftdi.Open();
-    EXPECT_TRUE(ftdi.IsOpen);
+    EXPECT_TRUE(ftdi.IsOpen());
     EXPECT_EQ(view.events, kLinkUp);
     EXPECT_EQ(lib.open.size(), 1u);
 }
@@ -362,7 +359,7 @@ TEST_F(CFtdiTest, WriteWhileUpReachesTheAdapter)
     EXPECT_EQ(lib.Names(), Log{"Write h 8"});
     EXPECT_EQ(lib.written, std::vector<std::uint8_t>(std::begin(frame), std::end(frame)));
     EXPECT_TRUE(view.events.empty());
-    EXPECT_TRUE(ftdi.IsOpen);
+    EXPECT_TRUE(ftdi.IsOpen());
 }
 
 TEST_F(CFtdiTest, FailedWriteTakesTheLinkDown)
@@ -372,9 +369,9 @@ TEST_F(CFtdiTest, FailedWriteTakesTheLinkDown)
     const std::uint8_t frame[] = {1, 2, 3};
     ftdi.Write(frame, sizeof frame);
     EXPECT_EQ(lib.Names(), (Log{"Write h 3", "Close h"}));
-    EXPECT_EQ(view.events, (Log{kLinkLost, "timer off"}));
-    EXPECT_FALSE(ftdi.IsOpen);
-    EXPECT_EQ(ftdi.Handle, kNoHandle);
+    EXPECT_EQ(view.events, (Log{kLinkLost, "link down"}));
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_EQ(ftdi.Handle(), kNoHandle);
     EXPECT_TRUE(lib.open.empty());
 }
 
@@ -391,9 +388,9 @@ TEST_F(CFtdiTest, CloseWhileUpAndWhileDown)
     OpenAndForget();
     ftdi.Close();
     EXPECT_EQ(lib.Names(), Log{"Close h"});
-    EXPECT_EQ(view.events, (Log{"timer off", kClosed}));
-    EXPECT_FALSE(ftdi.IsOpen);
-    EXPECT_EQ(ftdi.Handle, kNoHandle);
+    EXPECT_EQ(view.events, (Log{"link down", kClosed}));
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_EQ(ftdi.Handle(), kNoHandle);
     EXPECT_TRUE(lib.open.empty());
 
     lib.calls.clear();
@@ -403,8 +400,8 @@ TEST_F(CFtdiTest, CloseWhileUpAndWhileDown)
     EXPECT_TRUE(view.events.empty());
 }
 
-// The first poll request, sent from inside the CheckStatus that brings the
-// link up, fails: the link ends down and the outer CheckStatus adds nothing.
+// The first poll request, sent when the view hears that the link is up,
+// fails: the link ends down and nothing more is shown.
 TEST_F(CFtdiTest, FailedWriteFromThePollInsideLinkUp)
 {
     view.onPoll = [this] {
@@ -415,9 +412,9 @@ TEST_F(CFtdiTest, FailedWriteFromThePollInsideLinkUp)
     ftdi.Open();
     Log expected = kLinkUp;
     expected.push_back(kLinkLost);
-    expected.push_back("timer off");
+    expected.push_back("link down");
     EXPECT_EQ(view.events, expected);
-    EXPECT_FALSE(ftdi.IsOpen);
+    EXPECT_FALSE(ftdi.IsOpen());
     EXPECT_TRUE(lib.open.empty());
     EXPECT_EQ(lib.Names().back(), "Close h");
 }
@@ -426,45 +423,52 @@ TEST_F(CFtdiTest, QueueStatus)
 {
     OpenAndForget();
     lib.rxQueue = 5;
-    ftdi.QueueStatus();
-    EXPECT_EQ(ftdi.RxQueue, 5u);
-    EXPECT_TRUE(ftdi.IsOpen);
+    EXPECT_EQ(ftdi.QueueStatus(), 5u);
+    EXPECT_TRUE(ftdi.IsOpen());
 
     lib.Fail("GetStatus");
-    ftdi.QueueStatus();
-    EXPECT_EQ(ftdi.RxQueue, 0u) << "a failed status call reports no bytes";
-    EXPECT_FALSE(ftdi.IsOpen);
-    EXPECT_EQ(view.events, (Log{kLinkLost, "timer off"}));
+    EXPECT_EQ(ftdi.QueueStatus(), 0u) << "a failed status call reports no bytes";
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_EQ(view.events, (Log{kLinkLost, "link down"}));
 
     lib.calls.clear();
-    ftdi.QueueStatus();
+    EXPECT_EQ(ftdi.QueueStatus(), 0u);
     EXPECT_TRUE(lib.calls.empty());
-    EXPECT_EQ(ftdi.RxQueue, 0u);
 }
 
 TEST_F(CFtdiTest, ReadByteOnlyWhileUp)
 {
     lib.nextByte = 0x5A;
-    ftdi.ReadByte();
+    EXPECT_EQ(ftdi.ReadByte(), std::nullopt);
     EXPECT_TRUE(lib.calls.empty());
-    EXPECT_EQ(ftdi.RxByte, 0);
 
     OpenAndForget();
-    ftdi.ReadByte();
+    EXPECT_EQ(ftdi.ReadByte(), 0x5A);
     EXPECT_EQ(lib.Names(), Log{"Read h 1"});
-    EXPECT_EQ(ftdi.RxByte, 0x5A);
-    EXPECT_EQ(ftdi.BytesRead, 1u);
+}
+
+// The port vanished between the status call and the read: no byte is made
+// up, and the link goes down as after a failed status call.
+TEST_F(CFtdiTest, FailedReadGivesNoByteAndTakesTheLinkDown)
+{
+    OpenAndForget();
+    lib.nextByte = 0x0D;
+    lib.Fail("Read");
+    EXPECT_EQ(ftdi.ReadByte(), std::nullopt);
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_EQ(view.events, (Log{kLinkLost, "link down"}));
+    EXPECT_TRUE(lib.open.empty());
 }
 
 TEST_F(CFtdiTest, ListDescriptionsKeepsAtMostTheLimit)
 {
     lib.listing = {"A", "B", "C", "D", "E", "F", "G", "H"};
     EXPECT_EQ(ftdi.ListDescriptions(6), (std::vector<std::string>{"A", "B", "C", "D", "E", "F"}));
-    EXPECT_EQ(ftdi.Status, FT_OK);
+    EXPECT_EQ(ftdi.Status(), FT_OK);
     lib.listing = {"A"};
     lib.Fail("ListDevices", FT_OTHER_ERROR);
     EXPECT_EQ(ftdi.ListDescriptions(6), std::vector<std::string>{"A"});
-    EXPECT_EQ(ftdi.Status, FT_OTHER_ERROR);
+    EXPECT_EQ(ftdi.Status(), FT_OTHER_ERROR);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Codec tests. Expected frames are published Modbus RTU check values; CRCs of
 // frames without a published value come from the plain bitwise algorithm below.
 #include "link/codec.h"
+#include "link/receiver.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -141,117 +142,92 @@ TEST(Requests, OtherFunctionCodesCarryNoFields)
     }
 }
 
-// --- Receiving and decoding ------------------------------------------------
+// --- Decoding --------------------------------------------------------------
 
-class Decode : public ::testing::Test {
-protected:
-    void Feed(const Bytes &bytes)
-    {
-        for (std::uint8_t b : bytes)
-            rx.AppendRxByte(b);
-    }
-    std::int8_t DecodeGoodReply()
-    {
-        Feed(kGoodReply);
-        return rx.DecodeFrame();
-    }
-
-    const Bytes kGoodReply{0x32, 0x03, 0x02, 0x01, 0x2C, 0xBC, 0x0D};
-    TRxFrame rx;
-};
-
-TEST_F(Decode, ReadReplyFillsTheFields)
+TDecodedFrame Decode(const Bytes &bytes)
 {
-    ASSERT_EQ(DecodeGoodReply(), 0);
-    EXPECT_EQ(rx.RxAddress, 0x32);
-    EXPECT_EQ(rx.RxFunction, 0x03);
-    EXPECT_EQ(rx.RxByteCount, 2);
-    EXPECT_EQ(rx.RxData[0], 0x01);
-    EXPECT_EQ(rx.RxData[1], 0x2C);
-    EXPECT_EQ(rx.RxCount, 0);
-    // The buffer is not cleared: its bytes still make the RX line.
-    EXPECT_EQ(Bytes(rx.RxBuffer, rx.RxBuffer + 7), kGoodReply);
+    return DecodeFrame(bytes.data(), bytes.size(), bytes.size());
 }
 
-TEST_F(Decode, WriteEchoPutsRegisterLowAndValueInData)
+Bytes Data(const TDecodedFrame &f)
 {
-    Feed({0x32, 0x06, 0x00, 0x0A, 0x00, 0x01, 0x6D, 0xCB});
-    ASSERT_EQ(rx.DecodeFrame(), 0);
-    EXPECT_EQ(rx.RxFunction, 0x06);
-    EXPECT_EQ(rx.RxByteCount, 0x00);
-    EXPECT_EQ(Bytes(rx.RxData, rx.RxData + 3), (Bytes{0x0A, 0x00, 0x01}));
+    return Bytes(f.RxData.begin(), f.RxData.begin() + f.DataLength);
 }
 
-TEST_F(Decode, FollowingFrameStartsAtTheBufferStart)
-{
-    ASSERT_EQ(DecodeGoodReply(), 0);
-    Feed({0x32, 0x83, 0x02, 0x30, 0xFE});
-    EXPECT_EQ(rx.DecodeFrame(), 2);
-    EXPECT_EQ(rx.RxFunction, 0x83);
-    EXPECT_EQ(rx.RxByteCount, 2);
-    EXPECT_EQ(rx.RxData[0], 0x01) << "an exception reply carries no data";
-}
-
-TEST_F(Decode, ExceptionCodeIsSigned)
-{
-    Feed(WithCrc({0x32, 0x83, 0x83}));
-    EXPECT_EQ(rx.DecodeFrame(), static_cast<std::int8_t>(0x83));
-}
-
-TEST_F(Decode, ZeroExceptionByteIsAGoodFrameWithOldData)
-{
-    ASSERT_EQ(DecodeGoodReply(), 0);
-    Feed(WithCrc({0x33, 0x83, 0x00}));
-    EXPECT_EQ(rx.DecodeFrame(), 0);
-    EXPECT_EQ(rx.RxAddress, 0x33);
-    EXPECT_EQ(rx.RxByteCount, 0);
-    EXPECT_EQ(rx.RxData[0], 0x01);
-    EXPECT_EQ(rx.RxData[1], 0x2C);
-}
-
-TEST_F(Decode, SeventyBytesKeepTheFirst63AndTheLast)
-{
-    Bytes sent;
-    for (int i = 1; i <= 70; ++i)
-        sent.push_back(static_cast<std::uint8_t>(i));
-    Feed(sent);
-    ASSERT_EQ(rx.RxCount, 64);
-    for (int i = 0; i < 63; ++i)
-        EXPECT_EQ(rx.RxBuffer[i], i + 1);
-    EXPECT_EQ(rx.RxBuffer[63], 70);
-    EXPECT_EQ(rx.DecodeFrame(), -1);
-    EXPECT_EQ(rx.RxCount, 0);
-}
-
-// A frame that fails leaves the fields of the last good frame in place.
-struct BadFrame {
+struct DecodeRow {
     const char *name;
     Bytes bytes;
+    int result;
+    std::uint8_t address, function, byteCount;
+    Bytes data; // only what this frame carried
 };
 
-class DecodeFailure : public Decode, public ::testing::WithParamInterface<BadFrame> {};
+class Decoding : public ::testing::TestWithParam<DecodeRow> {};
 
-TEST_P(DecodeFailure, GivesMinusOneAndKeepsTheLastGoodFields)
+TEST_P(Decoding, GivesTheResultAndOnlyThisFramesFields)
 {
-    ASSERT_EQ(DecodeGoodReply(), 0);
-    Feed(GetParam().bytes);
-    EXPECT_EQ(rx.DecodeFrame(), -1);
-    EXPECT_EQ(rx.RxCount, 0);
-    EXPECT_EQ(rx.RxAddress, 0x32);
-    EXPECT_EQ(rx.RxFunction, 0x03);
-    EXPECT_EQ(rx.RxByteCount, 2);
-    EXPECT_EQ(rx.RxData[0], 0x01);
-    EXPECT_EQ(rx.RxData[1], 0x2C);
+    const DecodeRow &row = GetParam();
+    const TDecodedFrame f = Decode(row.bytes);
+    EXPECT_EQ(f.Result, row.result);
+    EXPECT_EQ(f.Good(), row.result == 0);
+    // Every frame keeps its bytes for the RX line, good or not.
+    EXPECT_EQ(Bytes(f.Bytes.begin(), f.Bytes.begin() + f.FrameLength), row.bytes);
+    EXPECT_EQ(f.RxAddress, row.address);
+    EXPECT_EQ(f.RxFunction, row.function);
+    EXPECT_EQ(f.RxByteCount, row.byteCount);
+    EXPECT_EQ(Data(f), row.data);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Frames, DecodeFailure,
-    ::testing::Values(BadFrame{"Empty", {}}, BadFrame{"FourBytes", {0x33, 0x83, 0x02, 0x30}},
-                      BadFrame{"CrcLowAltered", {0x33, 0x03, 0x02, 0x01, 0x2C, 0xBD, 0x0D}},
-                      BadFrame{"CrcHighAltered", {0x33, 0x03, 0x02, 0x01, 0x2C, 0xBC, 0x0C}},
-                      BadFrame{"DataAltered", {0x32, 0x03, 0x02, 0x01, 0x2D, 0xBC, 0x0D}},
-                      BadFrame{"ExceptionCrcAltered", {0x32, 0x83, 0x02, 0x31, 0xFE}}),
+    Frames, Decoding,
+    ::testing::Values(
+        DecodeRow{
+            "ReadReply", {0x32, 0x03, 0x02, 0x01, 0x2C, 0xBC, 0x0D}, 0, 0x32, 3, 2, {0x01, 0x2C}},
+        // A write echo: register high byte in the byte count, then register low and value.
+        DecodeRow{"WriteEcho",
+                  {0x32, 0x06, 0x00, 0x0A, 0x00, 0x01, 0x6D, 0xCB},
+                  0,
+                  0x32,
+                  6,
+                  0,
+                  {0x0A, 0x00, 0x01}},
+        DecodeRow{"Exception", {0x32, 0x83, 0x02, 0x30, 0xFE}, 2, 0x32, 0x83, 2, {}},
+        DecodeRow{
+            "ExceptionCodeIsSigned", WithCrc({0x32, 0x83, 0x83}), 0x83 - 256, 0x32, 0x83, 0x83, {}},
+        // A zero "exception" byte is a good frame, but carries no data of its own.
+        DecodeRow{"ZeroExceptionByte", WithCrc({0x33, 0x83, 0x00}), 0, 0x33, 0x83, 0, {}},
+        DecodeRow{"ShortReadReply", WithCrc({0x32, 0x03, 0x00}), 0, 0x32, 3, 0, {}},
+        DecodeRow{"Empty", {}, -1, 0, 0, 0, {}},
+        DecodeRow{"FourBytes", {0x33, 0x83, 0x02, 0x30}, -1, 0, 0, 0, {}},
+        DecodeRow{"CrcLowAltered", {0x33, 0x03, 0x02, 0x01, 0x2C, 0xBD, 0x0D}, -1, 0, 0, 0, {}},
+        DecodeRow{"CrcHighAltered", {0x33, 0x03, 0x02, 0x01, 0x2C, 0xBC, 0x0C}, -1, 0, 0, 0, {}},
+        DecodeRow{"DataAltered", {0x32, 0x03, 0x02, 0x01, 0x2D, 0xBC, 0x0D}, -1, 0, 0, 0, {}},
+        DecodeRow{"ExceptionCrcAltered", {0x32, 0x83, 0x02, 0x31, 0xFE}, -1, 0, 0, 0, {}}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Receiving, SeventyBytesKeepTheFirst63AndTheLastAndFail)
+{
+    TReceiver rx;
+    for (int i = 1; i <= 70; ++i)
+        rx.AppendRxByte(static_cast<std::uint8_t>(i));
+    ASSERT_EQ(rx.RxCount(), 64);
+    for (int i = 0; i < 63; ++i)
+        EXPECT_EQ(rx.RxBuffer()[i], i + 1);
+    EXPECT_EQ(rx.RxBuffer()[63], 70);
+    EXPECT_EQ(DecodeFrame(rx.RxBuffer().data(), rx.RxCount(), 70).Result, -1);
+}
+
+TEST(Receiving, AnOverlongFrameNeverPassesEvenWhenTheKeptBytesCheckOut)
+{
+    // 63 bytes, then a CRC that the kept 64 bytes happen to satisfy, after
+    // bytes that were dropped in the middle.
+    Bytes head(62, 0x11);
+    head.insert(head.begin(), {0x32, 0x03});
+    head.resize(62);
+    const Bytes kept = WithCrc(head); // 64 bytes
+    EXPECT_EQ(DecodeFrame(kept.data(), kept.size(), kept.size()).Result, 0);
+    EXPECT_EQ(DecodeFrame(kept.data(), kept.size(), kept.size() + 6).Result, -1);
+}
 
 // --- Traffic log lines -----------------------------------------------------
 

@@ -295,8 +295,12 @@ class TRecordingView : public ILinkView {
 public:
     void SetPanelText(int panel, const QString &text) override { panels[panel] = text; }
     void SetConnectCaption(const QString &text) override { caption = text; }
-    void SetUsbTimerEnabled(bool enabled) override { usbTimer = enabled; }
-    void PollNextSensor() override { ++polls; }
+    void LinkUp() override
+    {
+        usbTimer = true;
+        ++polls;
+    }
+    void LinkDown() override { usbTimer = false; }
 
     std::map<int, QString> panels;
     QString caption;
@@ -578,10 +582,10 @@ TEST_P(SerialLibraryPty, TransportOverThePseudoTerminal)
     CFtdi ftdi(lib, view);
     const std::vector<std::string> listed = ftdi.ListDescriptions(64);
     ASSERT_NE(std::find(listed.begin(), listed.end(), peer_.Path()), listed.end());
-    ftdi.Description = peer_.Path();
+    ftdi.SetDescription(peer_.Path());
 
     ftdi.Open();
-    ASSERT_TRUE(ftdi.IsOpen);
+    ASSERT_TRUE(ftdi.IsOpen());
     EXPECT_EQ(view.panels[0], QStringLiteral("Połączenie zostało nawiązane poprwanie"));
     EXPECT_EQ(view.panels[1], QStringLiteral("Polączony"));
     EXPECT_TRUE(view.usbTimer);
@@ -590,35 +594,36 @@ TEST_P(SerialLibraryPty, TransportOverThePseudoTerminal)
     std::uint8_t request[kMaxRequestSize];
     const std::size_t length = BuildRequest(request, 50, 3, 0, 1, 0);
     ftdi.Write(request, static_cast<std::uint32_t>(length));
-    ASSERT_TRUE(ftdi.IsOpen);
-    TRxFrame frame;
+    ASSERT_TRUE(ftdi.IsOpen());
+    std::vector<std::uint8_t> bytes;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (frame.RxCount < 7 && std::chrono::steady_clock::now() < deadline) {
+    while (bytes.size() < 7 && std::chrono::steady_clock::now() < deadline) {
         if (GetParam())
             QCoreApplication::processEvents();
-        ftdi.QueueStatus();
-        ASSERT_TRUE(ftdi.IsOpen);
-        for (std::uint32_t i = 0; i < ftdi.RxQueue; ++i) {
-            ftdi.ReadByte();
-            frame.AppendRxByte(ftdi.RxByte);
+        const std::uint32_t waiting = ftdi.QueueStatus();
+        ASSERT_TRUE(ftdi.IsOpen());
+        for (std::uint32_t i = 0; i < waiting; ++i) {
+            const std::optional<std::uint8_t> b = ftdi.ReadByte();
+            ASSERT_TRUE(b.has_value());
+            bytes.push_back(*b);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ASSERT_EQ(frame.RxCount, 7);
-    ASSERT_EQ(frame.DecodeFrame(), 0);
+    ASSERT_EQ(bytes.size(), 7u);
+    const TDecodedFrame frame = DecodeFrame(bytes.data(), bytes.size(), bytes.size());
+    ASSERT_EQ(frame.Result, 0);
     EXPECT_EQ(frame.RxAddress, 50);
     EXPECT_EQ(frame.RxFunction, 3);
     ASSERT_EQ(frame.RxByteCount, 2);
     EXPECT_EQ(frame.RxData[0] << 8 | frame.RxData[1], 0x012C);
 
     peer_.HangUp();
-    ftdi.QueueStatus();
-    EXPECT_FALSE(ftdi.IsOpen);
-    EXPECT_NE(ftdi.Status, FT_OK);
-    EXPECT_EQ(ftdi.RxQueue, 0u);
+    EXPECT_EQ(ftdi.QueueStatus(), 0u);
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_NE(ftdi.Status(), FT_OK);
     EXPECT_EQ(view.panels[1], QStringLiteral("Rozłączony"));
     EXPECT_FALSE(view.usbTimer);
-    EXPECT_EQ(ftdi.Handle, kNoHandle);
+    EXPECT_EQ(ftdi.Handle(), kNoHandle);
 }
 
 TEST_P(SerialLibraryPty, WriteToAHungUpTerminalTakesTheLinkDown)
@@ -626,16 +631,16 @@ TEST_P(SerialLibraryPty, WriteToAHungUpTerminalTakesTheLinkDown)
     TSerialPortLibrary lib(config_);
     TRecordingView view;
     CFtdi ftdi(lib, view);
-    ftdi.Description = peer_.Path();
+    ftdi.SetDescription(peer_.Path());
     ftdi.Open();
-    ASSERT_TRUE(ftdi.IsOpen);
+    ASSERT_TRUE(ftdi.IsOpen());
 
     peer_.HangUp();
     if (GetParam())
         QCoreApplication::processEvents();
     std::uint8_t request[kMaxRequestSize];
     ftdi.Write(request, static_cast<std::uint32_t>(BuildRequest(request, 50, 6, 10, 0, 1)));
-    EXPECT_FALSE(ftdi.IsOpen);
+    EXPECT_FALSE(ftdi.IsOpen());
     EXPECT_EQ(view.panels[1], QStringLiteral("Rozłączony"));
     EXPECT_FALSE(view.usbTimer);
 }

@@ -35,7 +35,7 @@ TEST_F(Derived, GridTextsUnderDecimalComma)
         {512, "0.5", "[512] [50,05 %] [---]"}, // a point where the comma is the separator
         {512, " 2 ", "[512] [50,05 %] [1024]"},
         {512, "-1", "[512] [50,05 %] [-512]"},
-        {512, "1e39", "[512] [50,05 %] [---]"},  // beyond single precision
+        {512, "1e39", "[512] [50,05 %] [---]"},       // beyond single precision
         {65535, "1e34", "[65535] [6406,16 %] [---]"}, // product beyond single precision
         {512, "nan", "[512] [50,05 %] [---]"},
     };

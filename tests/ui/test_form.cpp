@@ -189,14 +189,19 @@ TEST_F(FormTest, InitialStatesBeforeAnyHandlerRuns)
     EXPECT_TRUE(window.Chart2->isHidden());
 }
 
-TEST_F(FormTest, StatusBarHasThreeFixedPanels)
+TEST_F(FormTest, StatusBarHasThreeFixedPanelsAtTheirPlaces)
 {
     const int widths[] = {300, 140, 100};
+    const int lefts[] = {0, 300, 440};
+    window.show();
+    QApplication::processEvents();
     for (int i = 0; i < 3; ++i) {
         auto *panel =
             window.StatusBar->findChild<QLabel *>(QStringLiteral("StatusBarPanel%1").arg(i));
         ASSERT_NE(panel, nullptr);
         EXPECT_EQ(panel->width(), widths[i]);
+        EXPECT_EQ(panel->mapTo(&window, QPoint(0, 0)).x(), lefts[i]);
+        EXPECT_TRUE(panel->isVisible());
     }
 }
 

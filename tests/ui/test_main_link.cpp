@@ -5,6 +5,8 @@
 #include "link/fake_library.h"
 #include "ui/Main.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -70,7 +72,7 @@ struct Shown {
 
 Shown ShownBy(const TFMain &w)
 {
-    return {w.PanelText(0), w.PanelText(1), w.ConnectButton->text(), w.Ftdi->IsOpen,
+    return {w.PanelText(0), w.PanelText(1), w.ConnectButton->text(), w.Link()->IsOpen(),
             w.UsbTimer->isActive()};
 }
 
@@ -80,6 +82,7 @@ protected:
     {
         library.Adapters = {"Adapter A", "Adapter B"};
         window = std::make_unique<TFMain>(library);
+        window->FormCreate();
     }
 
     TFMain &w() { return *window; }
@@ -97,7 +100,7 @@ protected:
     void Connect()
     {
         w().ConnectButtonClick();
-        ASSERT_TRUE(w().Ftdi->IsOpen);
+        ASSERT_TRUE(w().Link()->IsOpen());
     }
 
     void Ticks(int n)
@@ -131,16 +134,17 @@ TEST_P(Listing, FillsTheBoxOnceAndPicksTheFirst)
     FakeLibrary library;
     library.Adapters = GetParam().attached;
     TFMain window(library);
+    window.FormCreate();
 
     QStringList listed;
     for (int i = 0; i < window.UsbBox->count(); ++i)
         listed << window.UsbBox->item(i)->text();
     EXPECT_EQ(listed, GetParam().listed);
-    EXPECT_EQ(QString::fromStdString(window.Ftdi->Description),
+    EXPECT_EQ(QString::fromStdString(window.Link()->Description()),
               GetParam().listed.value(0, QString()));
     EXPECT_TRUE(window.UsbBox->selectedItems().isEmpty());
     EXPECT_EQ(window.UsbBox->currentRow(), -1);
-    EXPECT_FALSE(window.Ftdi->IsOpen);
+    EXPECT_FALSE(window.Link()->IsOpen());
     EXPECT_EQ(window.PanelText(0), QString());
     EXPECT_EQ(window.PanelText(1), QString());
     EXPECT_EQ(window.ConnectButton->text(), kConnect);
@@ -177,7 +181,7 @@ TEST_F(LinkWindow, ConnectFromTheButtonShowsTheAttemptThenTheLinkAfterTheOpen)
     EXPECT_EQ(w().PanelText(1), kLinkUp);
     EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
     EXPECT_TRUE(w().UsbTimer->isActive());
-    EXPECT_TRUE(w().Ftdi->IsOpen);
+    EXPECT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(library.OpenedDescription, "Adapter A");
     EXPECT_NE(library.Open, qvr::kNoHandle);
 }
@@ -193,7 +197,7 @@ TEST_F(LinkWindow, ButtonWhileConnectedDisconnects)
     EXPECT_EQ(w().PanelText(1), kClosed);
     EXPECT_EQ(w().ConnectButton->text(), kConnect);
     EXPECT_FALSE(w().UsbTimer->isActive());
-    EXPECT_FALSE(w().Ftdi->IsOpen);
+    EXPECT_FALSE(w().Link()->IsOpen());
     EXPECT_EQ(library.Open, qvr::kNoHandle);
     EXPECT_EQ(library.ClosedCount, 1);
 }
@@ -207,7 +211,7 @@ TEST_F(LinkWindow, NoAdapterAttachedWhenConnecting)
     EXPECT_EQ(w().ConnectButton->text(), kConnect);
     EXPECT_EQ(w().PanelText(0), kTrying);
     EXPECT_EQ(w().PanelText(1), QString());
-    EXPECT_FALSE(w().Ftdi->IsOpen);
+    EXPECT_FALSE(w().Link()->IsOpen());
     EXPECT_FALSE(library.Called("OpenEx"));
 }
 
@@ -231,7 +235,7 @@ TEST_P(OpenFailure, LeavesTheLinkDownVisiblyWithNothingOpenAndNothingSent)
 
     w().ConnectButtonClick();
 
-    EXPECT_FALSE(w().Ftdi->IsOpen);
+    EXPECT_FALSE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(0), kTrying);
     EXPECT_EQ(w().PanelText(1), kLinkLost);
     EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
@@ -281,12 +285,38 @@ TEST_F(LinkWindow, SelectingTheSecondLineWhileConnectedReconnectsToIt)
     EXPECT_FALSE(atOpen[0].linkUp);
 
     EXPECT_EQ(library.OpenedDescription, "Adapter B");
-    EXPECT_EQ(w().Ftdi->Description, "Adapter B");
-    EXPECT_TRUE(w().Ftdi->IsOpen);
+    EXPECT_EQ(w().Link()->Description(), "Adapter B");
+    EXPECT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(0), kConnectedOk);
     EXPECT_EQ(w().PanelText(1), kLinkUp);
     EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
     EXPECT_EQ(library.ClosedCount, 1);
+}
+
+// Moving the selection with the arrow keys is the operator's selection of
+// that line; giving the list the focus is not.
+TEST_F(LinkWindow, SelectingALineWithTheKeyboardReconnectsToIt)
+{
+    w().show();
+    w().UsbBox->setFocus();
+    QTest::keyClick(w().UsbBox, Qt::Key_Down);
+    const std::string first = library.OpenedDescription;
+    QTest::keyClick(w().UsbBox, Qt::Key_Down);
+
+    EXPECT_EQ(w().UsbBox->currentRow(), 1);
+    EXPECT_EQ(library.OpenedDescription, "Adapter B");
+    EXPECT_EQ(w().Link()->Description(), "Adapter B");
+    EXPECT_TRUE(w().Link()->IsOpen());
+    EXPECT_EQ(library.ClosedCount, first.empty() ? 0 : 1);
+}
+
+TEST_F(LinkWindow, FillingTheListIsNoSelection)
+{
+    w().show();
+    w().UsbBox->setFocus();
+    QApplication::processEvents();
+    EXPECT_FALSE(library.Called("OpenEx"));
+    EXPECT_FALSE(w().Link()->IsOpen());
 }
 
 TEST_F(LinkWindow, SelectingALineWhileDownConnectsToIt)
@@ -294,7 +324,7 @@ TEST_F(LinkWindow, SelectingALineWhileDownConnectsToIt)
     w().UsbBoxClick(w().UsbBox->item(1));
 
     EXPECT_EQ(library.OpenedDescription, "Adapter B");
-    EXPECT_TRUE(w().Ftdi->IsOpen);
+    EXPECT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(library.ClosedCount, 0);
     EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
 }
@@ -304,7 +334,7 @@ TEST_F(LinkWindow, ButtonAfterALostLinkConnectsAgain)
     Connect();
     library.Fail["GetStatus"] = qvr::FT_IO_ERROR;
     w().UsbTimerTimer();
-    ASSERT_FALSE(w().Ftdi->IsOpen);
+    ASSERT_FALSE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(1), kLinkLost);
     EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
 
@@ -316,7 +346,7 @@ TEST_F(LinkWindow, ButtonAfterALostLinkConnectsAgain)
     ASSERT_EQ(atOpen.size(), 1u);
     EXPECT_EQ(atOpen[0].panel0, kTrying);
     EXPECT_EQ(atOpen[0].caption, kDisconnect);
-    EXPECT_TRUE(w().Ftdi->IsOpen);
+    EXPECT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(0), kConnectedOk);
     EXPECT_EQ(w().PanelText(1), kLinkUp);
     EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
@@ -344,11 +374,11 @@ TEST_F(LinkWindow, FrameIsProcessedOnTheSecondEmptyTick)
     library.Receive({0x32, 0x03, 0x02, 0x01, 0x2C, 0xBC, 0x0D});
     Ticks(2);
     EXPECT_TRUE(LogLines(w()).empty());
-    EXPECT_EQ(w().SilenceTicks, 1);
+    EXPECT_EQ(w().Receiver().SilenceTicks(), 1);
 
     Ticks(1);
     EXPECT_EQ(LogLines(w()).size(), 1u);
-    EXPECT_EQ(w().SilenceTicks, 0);
+    EXPECT_EQ(w().Receiver().SilenceTicks(), 0);
 
     Ticks(3); // silence goes on: nothing more
     EXPECT_EQ(LogLines(w()).size(), 1u);
@@ -401,13 +431,32 @@ TEST_F(LinkWindow, FailedStatusCallTakesTheLinkDownAndReadsNothing)
 
     w().UsbTimerTimer();
 
-    EXPECT_FALSE(w().Ftdi->IsOpen);
+    EXPECT_FALSE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(1), kLinkLost);
     EXPECT_FALSE(w().UsbTimer->isActive());
     EXPECT_FALSE(library.Called("Read"));
     EXPECT_EQ(library.Incoming.size(), 7u);
-    EXPECT_EQ(w().RxCount, 0);
+    EXPECT_EQ(w().Receiver().RxCount(), 0);
     EXPECT_EQ(library.Open, qvr::kNoHandle);
+}
+
+// The port vanished between the status call and the read: nothing is
+// appended that never arrived, and the link goes down as after a failed
+// status call.
+TEST_F(LinkWindow, FailedReadAppendsNothingAndTakesTheLinkDown)
+{
+    Connect();
+    library.Receive({0x0D, 0x0A, 0x0D});
+    library.Fail["Read"] = qvr::FT_IO_ERROR;
+
+    Ticks(4);
+
+    EXPECT_FALSE(w().Link()->IsOpen());
+    EXPECT_EQ(w().PanelText(1), kLinkLost);
+    EXPECT_FALSE(w().UsbTimer->isActive());
+    EXPECT_EQ(w().Receiver().RxCount(), 0);
+    EXPECT_EQ(library.Open, qvr::kNoHandle);
+    EXPECT_TRUE(LogLines(w()).empty());
 }
 
 class TickWhileDown : public LinkWindow {
@@ -418,15 +467,15 @@ protected:
         Connect();
         library.Receive({0x32, 0x03, 0x02});
         Ticks(2);
-        ASSERT_EQ(w().SilenceTicks, 1);
+        ASSERT_EQ(w().Receiver().SilenceTicks(), 1);
         w().ConnectButtonClick();
-        ASSERT_FALSE(w().Ftdi->IsOpen);
+        ASSERT_FALSE(w().Link()->IsOpen());
 
         library.Calls.clear();
         Ticks(3);
         ASSERT_TRUE(library.Calls.empty());
-        ASSERT_EQ(w().SilenceTicks, 1);
-        ASSERT_EQ(w().RxCount, 3);
+        ASSERT_EQ(w().Receiver().SilenceTicks(), 1);
+        ASSERT_EQ(w().Receiver().RxCount(), 3);
         ASSERT_TRUE(LogLines(w()).empty());
         Connect();
     }
@@ -480,7 +529,7 @@ TEST_F(LinkWindow, FailedWriteTakesTheLinkDownAndStillLogs)
     w().SendFrame(50, 3, 0, 1, 0);
 
     EXPECT_TRUE(library.Called("Write"));
-    EXPECT_FALSE(w().Ftdi->IsOpen);
+    EXPECT_FALSE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(1), kLinkLost);
     EXPECT_FALSE(w().UsbTimer->isActive());
     EXPECT_EQ(library.Open, qvr::kNoHandle);
@@ -502,6 +551,35 @@ TEST_F(LinkWindow, DoubleClickEmptiesTheLogAndTheNextLineStartsAfresh)
 
     w().SendFrame(50, 3, 0, 1, 0);
     EXPECT_EQ(LogLines(w()), (std::vector<LogLine>{{"TX: 32 03 00 00 00 01 81 C9 ", kGreen}}));
+}
+
+// Only the left button acts: a right-button double click leaves the log.
+TEST_F(LinkWindow, RightButtonDoubleClickKeepsTheLog)
+{
+    w().SendFrame(50, 3, 0, 1, 0);
+    QTest::mouseDClick(w().UartLog->viewport(), Qt::RightButton);
+    EXPECT_EQ(LogLines(w()).size(), 1u);
+}
+
+// New lines do not take over the operator's selection: the selected text and
+// the colours of the lines already there stay, and the selection can be copied.
+TEST_F(LinkWindow, SelectionInTheLogKeepsItsTextAndColours)
+{
+    w().SendFrame(50, 3, 0, 1, 0);
+    w().AppendLogLine(QStringLiteral("Error: 02"), qvr::kErrorColor);
+    QTextCursor selection(w().UartLog->document());
+    selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    w().UartLog->setTextCursor(selection);
+
+    w().AppendLogLine(QStringLiteral("RX: 32 "), qvr::kRxColor);
+
+    EXPECT_EQ(w().UartLog->textCursor().selectedText(),
+              QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
+    EXPECT_EQ(LogLines(w()), (std::vector<LogLine>{{"TX: 32 03 00 00 00 01 81 C9 ", kGreen},
+                                                   {"Error: 02", kDarkRed},
+                                                   {"RX: 32 ", kBlue}}));
+    w().UartLog->copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
 }
 
 TEST_F(LinkWindow, LogKeepsOnlyTheNewestLines)

@@ -1,5 +1,5 @@
 // Writes of sensor parameters from the configuration page.
-#include "ui/Main.h"
+#include "Main.h"
 
 // Not built yet: wired to their components, doing nothing.
 void TFMain::OnOffEditClick() {}

@@ -1,8 +1,8 @@
 // Renders the window offscreen on the simulated bus, connected and polling,
 // and saves one picture per page: <folder>/page1.png .. page3.png.
+#include "app/application.h"
 #include "sim/simbus.h"
 #include "ui/Main.h"
-#include "ui/fonts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,16 +13,14 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("QVR 1 - PC"));
-    qvr::RegisterWindowFonts();
-    QApplication::setFont(QFont(QStringLiteral("Tahoma"), 8));
+    qvr::SetUpApplication();
 
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(folder);
 
     qvr::TSimulatedBus bus;
-    TFMain window(bus);
-    window.show();
+    const std::unique_ptr<TFMain> shown = qvr::StartWindow(bus);
+    TFMain &window = *shown;
     window.ConnectButtonClick();
     window.UpdateData->setChecked(true);
 

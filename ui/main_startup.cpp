@@ -1,9 +1,9 @@
 // Start-up and shut-down of the main window.
-#include "ui/Main.h"
+#include "Main.h"
 
 void TFMain::FormCreate()
 {
-    Ftdi = std::make_unique<qvr::CFtdi>(library_, *this);
+    Ftdi = std::make_unique<qvr::CFtdi>(library_, static_cast<qvr::ILinkView &>(*this));
 
     // Adapter listing: at most six, the first is the one to open. An error
     // here ends the listing silently; start-up goes on.
@@ -12,7 +12,7 @@ void TFMain::FormCreate()
         for (const std::string &description : Ftdi->ListDescriptions(kMaxAdapters))
             UsbBox->addItem(QString::fromStdString(description));
         if (UsbBox->count() > 0)
-            Ftdi->Description = UsbBox->item(0)->text().toStdString();
+            Ftdi->SetDescription(UsbBox->item(0)->text().toStdString());
     } catch (...) {
     }
 }

@@ -1,25 +1,23 @@
 // The polling cycle: one read request outstanding, the next sent as soon as
 // the previous one is answered or timed out.
-#include "ui/Main.h"
+#include "Main.h"
 
 #include <QTimer>
 
 void TFMain::PollNextSensor()
 {
-    if (!Ftdi || !Ftdi->IsOpen)
-        return;
-    if (!UpdateData->isChecked())
+    const std::optional<std::uint8_t> address = model_.PollNextSensor(
+        Ftdi && Ftdi->IsOpen(), UpdateData->isChecked(), SensorCnt->currentIndex());
+    if (!address)
         return;
     EnableTimer(TimeoutTimer);
-    PolledIndex = static_cast<std::uint8_t>(NextAddress - qvr::kFirstAddress);
-    SendFrame(NextAddress, 3, 0, 1, 0);
-    NextAddress = qvr::NextPollAddress(NextAddress, SensorCnt->currentIndex());
+    SendFrame(*address, qvr::kReadHoldingRegisters, 0, 1, 0);
 }
 
 void TFMain::TimeoutTimerTimer()
 {
     TimeoutTimer->stop();
-    SensorReading[PolledIndex] = qvr::NoReading;
+    model_.TimedOut();
     PollNextSensor();
 }
 

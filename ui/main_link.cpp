@@ -1,13 +1,14 @@
 // Connection handlers, the receive tick, frame sending and processing, and
-// the traffic log of the main window.
-#include "ui/Main.h"
+// the traffic log.
+#include "Main.h"
 
+#include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 
 void TFMain::ConnectButtonClick()
 {
-    if (Ftdi->IsOpen) {
+    if (Ftdi->IsOpen()) {
         SetPanelText(0, QStringLiteral("Połączenie zostało zakończone"));
         SetConnectCaption(QStringLiteral("Połącz"));
         Ftdi->Close();
@@ -27,34 +28,33 @@ void TFMain::StartConnecting()
 void TFMain::UsbBoxClick(QListWidgetItem *item)
 {
     // Selecting an adapter always reconnects to it.
-    if (Ftdi->IsOpen) {
+    if (Ftdi->IsOpen()) {
         SetConnectCaption(QStringLiteral("Połącz"));
         Ftdi->Close();
     }
     if (item)
-        Ftdi->Description = item->text().toStdString();
-    if (!Ftdi->IsOpen)
+        Ftdi->SetDescription(item->text().toStdString());
+    if (!Ftdi->IsOpen())
         StartConnecting();
+}
+
+void TFMain::LinkUp()
+{
+    EnableTimer(UsbTimer);
+    PollNextSensor();
+}
+
+void TFMain::LinkDown()
+{
+    UsbTimer->stop();
 }
 
 void TFMain::UsbTimerTimer()
 {
-    if (!Ftdi || !Ftdi->IsOpen)
+    if (!Ftdi)
         return;
-    Ftdi->QueueStatus();
-    // A failed status call has just taken the link down: read nothing.
-    if (!Ftdi->IsOpen)
-        return;
-    if (Ftdi->RxQueue > 0) {
-        for (std::uint32_t i = Ftdi->RxQueue; i > 0; --i) {
-            Ftdi->ReadByte();
-            AppendRxByte(Ftdi->RxByte);
-        }
-        SilenceTicks = 2;
-    } else if (SilenceTicks > 0) {
-        if (--SilenceTicks == 0)
-            ProcessFrame();
-    }
+    if (const std::optional<qvr::TDecodedFrame> frame = receiver_.Tick(*Ftdi))
+        ProcessFrame(*frame);
 }
 
 void TFMain::SendFrame(std::uint8_t address, std::uint8_t function, std::uint16_t word1,
@@ -62,7 +62,7 @@ void TFMain::SendFrame(std::uint8_t address, std::uint8_t function, std::uint16_
 {
     std::uint8_t frame[qvr::kMaxRequestSize];
     const std::size_t length = qvr::BuildRequest(frame, address, function, word1, word2, word3);
-    if (Ftdi->IsOpen) {
+    if (Ftdi->IsOpen()) {
         QThread::msleep(2);
         Ftdi->Write(frame, static_cast<std::uint32_t>(length));
     }
@@ -70,24 +70,32 @@ void TFMain::SendFrame(std::uint8_t address, std::uint8_t function, std::uint16_
     AppendLogLine(qvr::TxLine(frame, length), qvr::kTxColor);
 }
 
-void TFMain::ProcessFrame()
+void TFMain::ProcessFrame(const qvr::TDecodedFrame &frame)
 {
-    FrameLength = RxCount;
-    const std::int8_t result = DecodeFrame();
-    AppendLogLine(qvr::RxLine(RxBuffer, FrameLength), qvr::kRxColor);
-    if (result != 0) {
-        AppendLogLine(qvr::ErrorLine(result), qvr::kErrorColor);
+    AppendLogLine(qvr::RxLine(frame.Bytes.data(), frame.FrameLength), qvr::kRxColor);
+    if (!frame.Good()) {
+        AppendLogLine(qvr::ErrorLine(frame.Result), qvr::kErrorColor);
         return;
     }
-    HandleReply();
+    HandleReply(frame);
 }
 
 void TFMain::AppendLogLine(const QString &text, const QColor &colour)
 {
+    // A cursor of its own: the operator's selection keeps its place and the
+    // lines already there keep their colours.
+    QTextDocument *document = UartLog->document();
+    QScrollBar *bar = UartLog->verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
     QTextCharFormat format;
     format.setForeground(colour);
-    UartLog->setCurrentCharFormat(format);
-    UartLog->appendPlainText(text);
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::End);
+    if (!document->isEmpty())
+        cursor.insertBlock(QTextBlockFormat(), format);
+    cursor.insertText(text, format);
+    if (following)
+        bar->setValue(bar->maximum());
 }
 
 void TFMain::UartLogDblClick()

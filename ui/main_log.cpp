@@ -1,5 +1,5 @@
 // The measurement log file.
-#include "ui/Main.h"
+#include "Main.h"
 
 // Not built yet: wired to their components, doing nothing.
 void TFMain::SaveTimerTimer() {}

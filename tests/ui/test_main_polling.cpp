@@ -1,7 +1,6 @@
-// The polling cycle of the main window: which sensor each read request goes
-// to, the guards, the reply time-out and the reading table. Replies are not
-// handled yet, so every request here ends by its time-out, which the tests
-// fire by calling the handler.
+// The polling cycle as the window runs it: the requests written, the guards
+// read from the controls, the reply time-out and its timer. Every request
+// here ends by its time-out, which the tests fire by calling the handler.
 #include "link/fake_library.h"
 #include "sim/simbus.h"
 #include "ui/Main.h"
@@ -51,6 +50,7 @@ protected:
     {
         library.Adapters = {"Adapter A"};
         window = std::make_unique<TFMain>(library);
+        window->FormCreate();
     }
 
     TFMain &w() { return *window; }
@@ -58,7 +58,7 @@ protected:
     void Connect()
     {
         w().ConnectButtonClick();
-        ASSERT_TRUE(w().Ftdi->IsOpen);
+        ASSERT_TRUE(w().Link()->IsOpen());
     }
 
     // Connected with `sensorCountIndex` selected, then polling switched on.
@@ -94,12 +94,12 @@ TEST_P(Cycle, VisitsTheActiveAddressesInTurn)
     Start(GetParam().sensorCountIndex);
     for (std::size_t i = 1; i < expected.size(); ++i) {
         ASSERT_EQ(library.Written.size(), i);
-        EXPECT_EQ(w().PolledIndex, expected[i - 1] - 50);
+        EXPECT_EQ(w().Measurement().PolledIndex(), expected[i - 1] - 50);
         EXPECT_TRUE(w().TimeoutTimer->isActive());
         w().TimeoutTimerTimer();
     }
     EXPECT_EQ(RequestAddresses(library), expected);
-    EXPECT_EQ(w().PolledIndex, expected.back() - 50);
+    EXPECT_EQ(w().Measurement().PolledIndex(), expected.back() - 50);
 }
 
 std::vector<int> SixteenThenFifty()
@@ -119,39 +119,33 @@ INSTANTIATE_TEST_SUITE_P(SensorCounts, Cycle,
 TEST_F(Polling, OneSensorKeepsTheNextAddressAtFifty)
 {
     Start(0);
-    EXPECT_EQ(w().NextAddress, 50);
+    EXPECT_EQ(w().Measurement().NextAddress(), 50);
     w().TimeoutTimerTimer();
-    EXPECT_EQ(w().NextAddress, 50);
+    EXPECT_EQ(w().Measurement().NextAddress(), 50);
 }
 
 // --- Guards ---------------------------------------------------------------------------------
 
 TEST_F(Polling, LinkDownSendsNothingAndStartsNoTimeOut)
 {
-    w().NextAddress = 53;
-    w().PolledIndex = 7;
     w().UpdateData->setChecked(true);
 
     EXPECT_TRUE(library.Written.empty());
     EXPECT_TRUE(w().UartLog->document()->isEmpty());
     EXPECT_FALSE(w().TimeoutTimer->isActive());
-    EXPECT_EQ(w().NextAddress, 53);
-    EXPECT_EQ(w().PolledIndex, 7);
+    EXPECT_EQ(w().Measurement().NextAddress(), 50);
 }
 
 TEST_F(Polling, PollingSwitchedOffSendsNothingAndStartsNoTimeOut)
 {
     w().SensorCnt->setCurrentIndex(15);
     Connect();
-    w().NextAddress = 53;
-    w().PolledIndex = 7;
 
     w().PollNextSensor();
 
     EXPECT_FALSE(library.Called("Write"));
     EXPECT_FALSE(w().TimeoutTimer->isActive());
-    EXPECT_EQ(w().NextAddress, 53);
-    EXPECT_EQ(w().PolledIndex, 7);
+    EXPECT_EQ(w().Measurement().NextAddress(), 50);
 }
 
 // --- The time-out ---------------------------------------------------------------------------
@@ -159,16 +153,15 @@ TEST_F(Polling, PollingSwitchedOffSendsNothingAndStartsNoTimeOut)
 TEST_F(Polling, SilentSensorGetsNoReadingAndTheNextRequestGoesOut)
 {
     Start(1);
-    w().SensorReading.fill(123);
 
     w().TimeoutTimerTimer();
-    EXPECT_EQ(w().SensorReading[0], NoReading);
-    EXPECT_EQ(w().SensorReading[1], 123u);
+    EXPECT_EQ(w().Measurement().SensorReading()[0], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[1], 0u);
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51}));
     EXPECT_TRUE(w().TimeoutTimer->isActive());
 
     w().TimeoutTimerTimer();
-    EXPECT_EQ(w().SensorReading[1], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[1], NoReading);
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51, 50}));
     // A time-out writes nothing to the log: the lines are the requests alone.
     EXPECT_EQ(w().UartLog->document()->blockCount(), 3);
@@ -183,10 +176,10 @@ TEST_F(Polling, UncheckingWhileOutstandingStillTimesOutThenStops)
 
     w().TimeoutTimerTimer();
 
-    EXPECT_EQ(w().SensorReading[0], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[0], NoReading);
     EXPECT_EQ(library.Written.size(), 1u);
     EXPECT_FALSE(w().TimeoutTimer->isActive());
-    EXPECT_EQ(w().NextAddress, 51);
+    EXPECT_EQ(w().Measurement().NextAddress(), 51);
 }
 
 TEST_F(Polling, RecheckingWhileOutstandingSendsAtOnceWithoutRestartingTheTimeOut)
@@ -201,7 +194,7 @@ TEST_F(Polling, RecheckingWhileOutstandingSendsAtOnceWithoutRestartingTheTimeOut
     w().UpdateData->setChecked(true);
 
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51}));
-    EXPECT_EQ(w().PolledIndex, 1);
+    EXPECT_EQ(w().Measurement().PolledIndex(), 1);
     ASSERT_TRUE(w().TimeoutTimer->isActive());
     // Started at least 80 ms ago; a restart would leave nearly 200 ms.
     EXPECT_LE(w().TimeoutTimer->remainingTime(), 150);
@@ -221,13 +214,13 @@ TEST_P(LinkEndsWhileOutstanding, TimeOutStillStoresNoReadingThenNothingIsSent)
         library.Fail["GetStatus"] = qvr::FT_IO_ERROR;
         w().UsbTimerTimer();
     }
-    ASSERT_FALSE(w().Ftdi->IsOpen);
+    ASSERT_FALSE(w().Link()->IsOpen());
     EXPECT_TRUE(w().TimeoutTimer->isActive());
     library.Calls.clear();
 
     w().TimeoutTimerTimer();
 
-    EXPECT_EQ(w().SensorReading[1], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[1], NoReading);
     EXPECT_FALSE(library.Called("Write"));
     EXPECT_FALSE(w().TimeoutTimer->isActive());
     EXPECT_EQ(w().UartLog->document()->blockCount(), 2);
@@ -273,7 +266,7 @@ TEST_F(Polling, LoweredCountSendsOneMoreToTheOldAddressThenWraps)
     Start(15);
     for (int i = 0; i < 5; ++i)
         w().TimeoutTimerTimer(); // 51..55
-    ASSERT_EQ(w().NextAddress, 56);
+    ASSERT_EQ(w().Measurement().NextAddress(), 56);
 
     w().SensorCnt->setCurrentIndex(1);
     w().TimeoutTimerTimer();
@@ -281,7 +274,7 @@ TEST_F(Polling, LoweredCountSendsOneMoreToTheOldAddressThenWraps)
     w().TimeoutTimerTimer();
 
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51, 52, 53, 54, 55, 56, 50, 51}));
-    EXPECT_EQ(w().SensorReading[6], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[6], NoReading);
 }
 
 TEST_F(Polling, LinkComingUpWithPollingOnSendsTheFirstRequestToTheOpenAdapter)
@@ -291,7 +284,7 @@ TEST_F(Polling, LinkComingUpWithPollingOnSendsTheFirstRequestToTheOpenAdapter)
 
     w().ConnectButtonClick();
 
-    ASSERT_TRUE(w().Ftdi->IsOpen);
+    ASSERT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50}));
     // Exactly one write and it came after the line was configured.
     const auto write = std::find(library.Calls.begin(), library.Calls.end(), "Write");
@@ -311,10 +304,11 @@ TEST(PollingOnTheSimulatedBus, RequestToFiftyGetsItsReplyLogged)
     std::int64_t nowUs = 1000000;
     qvr::TSimulatedBus bus([&nowUs] { return nowUs; });
     TFMain window(bus);
+    window.FormCreate();
     ASSERT_EQ(window.UsbBox->count(), 1);
 
     window.ConnectButtonClick();
-    ASSERT_TRUE(window.Ftdi->IsOpen);
+    ASSERT_TRUE(window.Link()->IsOpen());
     window.UpdateData->setChecked(true);
 
     // Receive ticks 20 ms apart in simulated time, until the reply has been processed.
