@@ -1,5 +1,7 @@
 #include "measure/model.h"
 
+#include <algorithm>
+
 namespace qvr {
 
 std::uint8_t NextPollAddress(std::uint8_t current, int sensorCountIndex)
@@ -32,6 +34,35 @@ void TMeasurementModel::ResetReadings(int activeCount)
 {
     for (int i = 0; i < kSensorCount; ++i)
         sensorReading_[i] = i < activeCount ? 0 : NoReading;
+}
+
+std::optional<TReadOutcome>
+TMeasurementModel::ReadReply(std::uint8_t address, const std::uint8_t *data, std::size_t dataLength)
+{
+    if (dataLength < 2)
+        return std::nullopt;
+    TReadOutcome outcome;
+    outcome.Raw = static_cast<std::uint32_t>(data[0] << 8 | data[1]);
+    if (!IsSensorAddress(address))
+        return outcome;
+    outcome.Index = address - kFirstAddress;
+    outcome.X = seriesPoints_[outcome.Index]++;
+    sensorReading_[outcome.Index] = outcome.Raw;
+    outcome.AnswersRequest = outstanding_ && outcome.Index == polledIndex_;
+    if (outcome.AnswersRequest)
+        outstanding_ = false;
+    return outcome;
+}
+
+std::optional<TAxisRange> TMeasurementModel::BottomAxis(int activeCount) const
+{
+    std::uint64_t points = 0;
+    for (int i = 0; i < activeCount && i < kSensorCount; ++i)
+        points = std::max(points, seriesPoints_[i]);
+    if (points == 0 || points - 1 <= static_cast<std::uint64_t>(kChartWindow))
+        return std::nullopt;
+    const double newest = static_cast<double>(points - 1);
+    return TAxisRange{newest - kChartWindow, newest};
 }
 
 } // namespace qvr

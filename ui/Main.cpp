@@ -40,9 +40,9 @@ public:
         const QPalette &pal = option.palette;
         painter->save();
         painter->setFont(option.font);
-        painter->fillRect(option.rect, fixed      ? pal.button()
-                                       : selected ? pal.highlight()
-                                                  : pal.base());
+        painter->setBrush(fixed ? pal.button() : selected ? pal.highlight() : pal.base());
+        painter->setPen(Qt::NoPen);
+        painter->fillRect(option.rect, painter->brush());
         painter->setPen(fixed      ? pal.buttonText().color()
                         : selected ? pal.highlightedText().color()
                                    : pal.text().color());

@@ -99,6 +99,11 @@ public:
 
     // Reply handling of a good frame (read and write replies).
     void HandleReply(const qvr::TDecodedFrame &frame);
+    // Grid rows, series and gauges for `count` active sensors; the table reset.
+    void SetupSensorDisplay(int count);
+
+    // Points each chart series keeps; older points leave from the left.
+    static constexpr int kSeriesMaxPoints = 100000;
 
     // Starts a timer unless it is already running: enabling a running timer
     // must not restart its interval.
@@ -119,6 +124,17 @@ private:
     void StartConnecting();
     // A key in UsbBox that moves the selection selects that line.
     bool UsbBoxKeyPress(QEvent *event);
+    void ReadReply(const qvr::TDecodedFrame &frame);
+    void WriteReply(const qvr::TDecodedFrame &frame);
+    void AddChartPoint(int index, std::uint64_t x, std::uint32_t raw);
+    // Line chart: the bottom axis follows the newest points; one redraw.
+    void FollowNewestPoints();
+    void RefreshGauges();
+    void WriteEditParameter(QLineEdit *edit, std::uint16_t reg);
+    void RestoreEditColour(QLineEdit *edit);
+    void SetCellText(int column, int row, const QString &text);
+    void SetValueText(int index, const QString &text);
+    void SetGridRows(int rows);
     void SetUpComponents();
     void SetUpChart();
     void WireEvents();
@@ -131,4 +147,6 @@ private:
     std::array<QCPGraph *, qvr::kSensorCount> series_{};
     std::array<TCGauge *, qvr::kSensorCount> gauges_{};
     std::array<QLabel *, 3> panels_{};
+    // Value texts of grid rows beyond the sensor count, by sensor index.
+    std::array<QString, qvr::kSensorCount> parkedValues_{};
 };

@@ -15,6 +15,9 @@ void TFMain::FormCreate()
             Ftdi->SetDescription(UsbBox->item(0)->text().toStdString());
     } catch (...) {
     }
+
+    SetupSensorDisplay(SensorCnt->currentIndex() + 1);
+    ChartTypeChange();
 }
 
 void TFMain::FormClose() {}

@@ -65,6 +65,7 @@ protected:
     void Start(int sensorCountIndex)
     {
         w().SensorCnt->setCurrentIndex(sensorCountIndex);
+        w().SensorCntChange();
         Connect();
         w().UpdateData->setChecked(true);
     }
@@ -299,7 +300,7 @@ TEST_F(Polling, LinkComingUpWithPollingOnSendsTheFirstRequestToTheOpenAdapter)
 
 // --- End to end on the simulated bus ---------------------------------------------------------
 
-TEST(PollingOnTheSimulatedBus, RequestToFiftyGetsItsReplyLogged)
+TEST(PollingOnTheSimulatedBus, ReplyIsLoggedAndTheNextRequestGoesOutAtOnce)
 {
     std::int64_t nowUs = 1000000;
     qvr::TSimulatedBus bus([&nowUs] { return nowUs; });
@@ -318,15 +319,17 @@ TEST(PollingOnTheSimulatedBus, RequestToFiftyGetsItsReplyLogged)
         window.UsbTimerTimer();
     }
 
-    EXPECT_EQ(bus.RequestsReceived(50), 1u);
-    ASSERT_EQ(doc->blockCount(), 2);
+    EXPECT_EQ(bus.RequestsReceived(50), 2u);
+    ASSERT_EQ(doc->blockCount(), 3);
     EXPECT_EQ(doc->firstBlock().text(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
-    const QString rx = doc->lastBlock().text();
+    const QString rx = doc->findBlockByNumber(1).text();
     EXPECT_TRUE(rx.startsWith(QStringLiteral("RX: 32 03 02 "))) << rx.toStdString();
     EXPECT_EQ(rx.size(), 4 + 7 * 3) << rx.toStdString();
-    EXPECT_EQ(doc->lastBlock().begin().fragment().charFormat().foreground().color(),
+    EXPECT_EQ(doc->findBlockByNumber(1).begin().fragment().charFormat().foreground().color(),
               QColor(24, 142, 214));
-    EXPECT_FALSE(window.UartLog->toPlainText().contains(QStringLiteral("Error")));
+    EXPECT_EQ(doc->lastBlock().text(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
+    EXPECT_TRUE(window.TimeoutTimer->isActive());
+    EXPECT_NE(window.Measurement().SensorReading()[0], NoReading);
 }
 
 } // namespace
