@@ -1,6 +1,8 @@
 // The measurement model on its own: which address each poll asks, the guards,
-// the time-out and the reset of the reading table.
+// the time-out, the reset of the reading table, read replies, the chart's
+// bottom axis, and the parameter values and confirmations.
 #include "measure/model.h"
+#include "measure/parameters.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -84,6 +86,99 @@ TEST(Model, ResetGivesActiveSensorsZeroAndTheOthersNoReading)
         for (int i = 0; i < kSensorCount; ++i)
             EXPECT_EQ(m.SensorReading()[i], i < n ? 0u : NoReading) << n << " " << i;
     }
+}
+
+// A read reply is stored in the entry of its own address; only the polled
+// sensor's reply, while its request is outstanding, moves the cycle on.
+TEST(Model, ReadRepliesGoToTheirOwnSensor)
+{
+    struct Row {
+        const char *name;
+        std::uint8_t address;
+        std::vector<std::uint8_t> data;
+        bool handled;
+        int index;
+        bool answers;
+    };
+    const Row rows[] = {
+        {"polled", 51, {0x01, 0x2C}, true, 1, true},
+        {"late, from the sensor polled before", 50, {0x01, 0x2C}, true, 0, false},
+        {"another active sensor", 60, {0x01, 0x2C}, true, 10, false},
+        {"outside the bus", 49, {0x01, 0x2C}, true, -1, false},
+        {"outside the bus above", 66, {0x01, 0x2C}, true, -1, false},
+        {"too short: no register", 51, {0x01}, false, -1, false},
+        {"empty", 51, {}, false, -1, false},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        TMeasurementModel m;
+        m.ResetReadings(16);
+        Cycle(m, 15, 1);                                 // 50 timed out
+        ASSERT_EQ(m.PollNextSensor(true, true, 15), 51); // 51 outstanding
+        const TReadings before = m.SensorReading();
+        const auto outcome = m.ReadReply(r.address, r.data.data(), r.data.size());
+        ASSERT_EQ(outcome.has_value(), r.handled);
+        TReadings expected = before;
+        if (outcome) {
+            EXPECT_EQ(outcome->Index, r.index);
+            EXPECT_EQ(outcome->Raw, 0x012Cu);
+            EXPECT_EQ(outcome->AnswersRequest, r.answers);
+            if (r.index >= 0)
+                expected[r.index] = 0x012C;
+        }
+        EXPECT_EQ(m.SensorReading(), expected);
+        EXPECT_EQ(m.RequestOutstanding(), !r.answers);
+    }
+}
+
+TEST(Model, EachSeriesCountsItsOwnPointsAndTheAxisFollowsTheNewest)
+{
+    TMeasurementModel m;
+    const std::uint8_t value[] = {0x00, 0x05};
+    auto reply = [&](std::uint8_t address) { return m.ReadReply(address, value, 2)->X; };
+    EXPECT_EQ(reply(50), 0u);
+    EXPECT_EQ(reply(51), 0u);
+    EXPECT_EQ(reply(50), 1u);
+    EXPECT_EQ(m.BottomAxis(2), std::nullopt); // the axis scales itself at first
+
+    for (int i = 0; i < 40; ++i)
+        reply(51); // x 1..40
+    EXPECT_EQ(m.BottomAxis(2), (TAxisRange{10, 40}));
+    // Sensor 50 lags behind: the window stays on the newest points of all.
+    EXPECT_EQ(m.BottomAxis(1), std::nullopt);
+    reply(50);
+    EXPECT_EQ(m.BottomAxis(2), (TAxisRange{10, 40}));
+    EXPECT_EQ(m.BottomAxis(0), std::nullopt);
+}
+
+TEST(Parameters, EditTextsAreClampedIntegers)
+{
+    const std::pair<const char *, std::optional<int>> rows[] = {
+        {"512", 512},
+        {"5000", 1023},
+        {"-1", 0},
+        {"-5", 0},
+        {"007", 7},
+        {"1023", 1023},
+        {"0", 0},
+        {" 12 ", 12},
+        {"", std::nullopt},
+        {"abc", std::nullopt},
+        {"1,5", std::nullopt},
+        {"99999999999", std::nullopt},
+    };
+    for (const auto &[text, value] : rows)
+        EXPECT_EQ(ParameterValue(QString::fromLatin1(text)), value) << text;
+}
+
+TEST(Parameters, EchoedRegistersHaveTheirConfirmations)
+{
+    EXPECT_EQ(WriteConfirmation(1), QStringLiteral("Parametr [OC_ON_OFF] został zapisany"));
+    EXPECT_EQ(WriteConfirmation(2), QStringLiteral("Parametr [OC_ON_MIN] został zapisany"));
+    EXPECT_EQ(WriteConfirmation(3), QStringLiteral("Parametr [OC_ON_MAX] został zapisany"));
+    EXPECT_EQ(WriteConfirmation(10), QStringLiteral("Parametr [OC_MODE] został zapisany"));
+    for (int reg : {0, 4, 9, 11, 255})
+        EXPECT_EQ(WriteConfirmation(static_cast<std::uint8_t>(reg)), std::nullopt) << reg;
 }
 
 } // namespace

@@ -1,0 +1,360 @@
+// What the window does with replies, parameter writes and the display set-up:
+// grid texts, chart points, gauges, status-bar messages, frames written. The
+// window is driven through its handlers against a scripted adapter library.
+#include "link/fake_library.h"
+#include "measure/regional.h"
+#include "ui/Main.h"
+
+#include <QImage>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+#include <qcustomplot.h>
+
+namespace {
+
+using qvr::NoReading;
+using qvr::test::FakeLibrary;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes WithCrc(Bytes frame)
+{
+    const std::uint16_t crc = qvr::Crc16(frame.data(), frame.size());
+    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return frame;
+}
+
+Bytes ReadReply(std::uint8_t address, std::uint16_t raw)
+{
+    return WithCrc({address, 0x03, 0x02, static_cast<std::uint8_t>(raw >> 8),
+                    static_cast<std::uint8_t>(raw & 0xFF)});
+}
+
+class Replies : public ::testing::Test {
+protected:
+    Replies()
+    {
+        qvr::SetRegionalLocale(QLocale(QLocale::Polish, QLocale::Poland));
+        library.Adapters = {"Adapter A"};
+        window = std::make_unique<TFMain>(library);
+        w().FormCreate();
+        w().Coeff->setText(QStringLiteral("1"));
+        w().SensorCnt->setCurrentIndex(15);
+        w().SensorCntChange();
+        w().ConnectButtonClick();
+        w().UpdateData->setChecked(true); // a request to 50 outstanding
+    }
+    ~Replies() override { qvr::SetRegionalLocale(QLocale::c()); }
+
+    TFMain &w() { return *window; }
+
+    // The frame arrives and the line falls silent for two ticks.
+    void Receive(const Bytes &frame)
+    {
+        library.Incoming.insert(library.Incoming.end(), frame.begin(), frame.end());
+        for (int i = 0; i < 3; ++i)
+            w().UsbTimerTimer();
+    }
+    QString Cell(int row) const
+    {
+        const QTableWidgetItem *item = window->SensorValue->item(row, 1);
+        return item ? item->text() : QString();
+    }
+    QString LastLogLine() const { return window->UartLog->document()->lastBlock().text(); }
+
+    FakeLibrary library;
+    std::unique_ptr<TFMain> window;
+};
+
+TEST_F(Replies, ReadReplyIsShownEverywhereAndTheNextRequestGoesOut)
+{
+    w().Coeff->setText(QStringLiteral("0,5"));
+    Receive(ReadReply(50, 1023));
+
+    EXPECT_EQ(w().Measurement().SensorReading()[0], 1023u);
+    EXPECT_EQ(Cell(1), QStringLiteral("[1023] [100,00 %] [511,5]"));
+    ASSERT_EQ(w().Series(0)->data()->size(), 1);
+    EXPECT_EQ(w().Series(0)->data()->at(0)->key, 0.0);
+    EXPECT_EQ(w().Series(0)->data()->at(0)->value, 1023.0);
+    ASSERT_EQ(library.Written.size(), 2u);
+    EXPECT_EQ(library.Written[1][0], 51) << "the next sensor is asked at once";
+    EXPECT_TRUE(w().TimeoutTimer->isActive());
+}
+
+TEST_F(Replies, GridTextsOfOddValues)
+{
+    const std::tuple<std::uint16_t, const char *, const char *> rows[] = {
+        {0, "1", "[0] [0,00 %] [0]"},
+        {3, "0,1", "[3] [0,29 %] [0,300000011920929]"},
+        {65535, "1", "[65535] [6406,16 %] [65535]"},
+        {512, "", "[512] [50,05 %] [---]"},
+        {512, "x", "[512] [50,05 %] [---]"},
+    };
+    for (const auto &[raw, coeff, text] : rows) {
+        w().Coeff->setText(QString::fromUtf8(coeff));
+        Receive(ReadReply(50, raw));
+        EXPECT_EQ(Cell(1), QString::fromUtf8(text)) << raw << " " << coeff;
+    }
+}
+
+// A late reply of the sensor polled before is its own sensor's reading, and
+// it does not answer the request now outstanding: nothing more goes out.
+TEST_F(Replies, LateReplyIsStoredForItsOwnSensorAndSendsNothing)
+{
+    w().TimeoutTimerTimer(); // 50 timed out; 51 asked
+    ASSERT_EQ(library.Written.size(), 2u);
+
+    Receive(ReadReply(50, 300));
+
+    EXPECT_EQ(w().Measurement().SensorReading()[0], 300u);
+    EXPECT_EQ(w().Measurement().SensorReading()[1], 0u);
+    EXPECT_EQ(Cell(1), QStringLiteral("[300] [29,33 %] [300]"));
+    EXPECT_EQ(w().Series(0)->data()->size(), 1);
+    EXPECT_EQ(w().Series(1)->data()->size(), 0);
+    EXPECT_EQ(library.Written.size(), 2u) << "one request on the bus at a time";
+    EXPECT_TRUE(w().TimeoutTimer->isActive());
+}
+
+TEST_F(Replies, ReplyFromOutsideTheBusChangesNoSensor)
+{
+    const qvr::TReadings before = w().Measurement().SensorReading();
+    Receive(ReadReply(66, 300));
+    EXPECT_EQ(w().Measurement().SensorReading(), before);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(w().Series(i)->data()->size(), 0);
+    EXPECT_EQ(library.Written.size(), 1u);
+    EXPECT_TRUE(w().TimeoutTimer->isActive());
+}
+
+// Frames that pass the CRC but are too short for their function are read with
+// no byte of an earlier frame: ignored after their RX line.
+TEST_F(Replies, ShortFramesAreIgnoredAfterTheirRxLine)
+{
+    Receive(ReadReply(50, 700));
+    const qvr::TReadings before = w().Measurement().SensorReading();
+    const std::size_t written = library.Written.size();
+    const Bytes frames[] = {WithCrc({0x33, 0x03, 0x00}), WithCrc({0x33, 0x03, 0x02, 0x01}),
+                            WithCrc({0x33, 0x06, 0x00, 0x0A, 0x00})};
+    for (const Bytes &f : frames) {
+        Receive(f);
+        EXPECT_TRUE(LastLogLine().startsWith(QStringLiteral("RX: 33 ")))
+            << LastLogLine().toStdString();
+    }
+    EXPECT_EQ(w().Measurement().SensorReading(), before);
+    EXPECT_EQ(w().Series(1)->data()->size(), 0);
+    EXPECT_EQ(library.Written.size(), written);
+    EXPECT_EQ(w().PanelText(2), QString());
+}
+
+TEST_F(Replies, WriteEchoesAreReported)
+{
+    const std::tuple<std::uint8_t, const char *> rows[] = {
+        {1, "Parametr [OC_ON_OFF] został zapisany"}, {2, "Parametr [OC_ON_MIN] został zapisany"},
+        {3, "Parametr [OC_ON_MAX] został zapisany"}, {10, "Parametr [OC_MODE] został zapisany"},
+        {4, "Parametr [OC_MODE] został zapisany"}, // any other register: unchanged
+    };
+    for (const auto &[reg, panel] : rows) {
+        Receive(WithCrc({0x32, 0x06, 0x00, reg, 0x00, 0x01}));
+        EXPECT_EQ(w().PanelText(2), QString::fromUtf8(panel)) << int(reg);
+        const QTextBlock last = w().UartLog->document()->lastBlock();
+        EXPECT_EQ(last.text(), QStringLiteral("Parametr zapisany"));
+        EXPECT_EQ(last.begin().fragment().charFormat().foreground().color(),
+                  QColor(0x7B, 0x28, 0x2A));
+    }
+    EXPECT_TRUE(w().TimeoutTimer->isActive()) << "an echo leaves the cycle alone";
+    EXPECT_EQ(library.Written.size(), 1u);
+}
+
+TEST_F(Replies, GaugesFollowTheWholeTableInBarModeOnly)
+{
+    Receive(ReadReply(50, 512)); // line mode: gauges untouched
+    EXPECT_EQ(w().Gauge(0)->Progress(), 0);
+
+    w().ChartType->setCurrentIndex(1);
+    w().ChartTypeChange();
+    EXPECT_TRUE(w().Chart1->isHidden());
+    EXPECT_FALSE(w().Chart2->isHidden());
+    Receive(ReadReply(51, 1022));
+    EXPECT_EQ(w().Gauge(0)->Progress(), 50);
+    EXPECT_EQ(w().Gauge(1)->Progress(), 99);
+    w().TimeoutTimerTimer(); // 52 gets no reading
+    Receive(ReadReply(53, 65535));
+    EXPECT_EQ(w().Gauge(2)->Progress(), 0);
+    EXPECT_EQ(w().Gauge(3)->Progress(), 0) << "65535 is no reading";
+}
+
+TEST_F(Replies, BottomAxisShowsTheNewestThirtySteps)
+{
+    for (int round = 0; round < 40; ++round)
+        for (int a = 50; a <= 65; ++a)
+            Receive(ReadReply(static_cast<std::uint8_t>(a), 100));
+    const QCPRange range = w().Chart1->xAxis->range();
+    EXPECT_EQ(range.lower, 9.0);
+    EXPECT_EQ(range.upper, 39.0);
+}
+
+TEST_F(Replies, SeriesKeepTheirNewestPointsOnly)
+{
+    constexpr int kMax = TFMain::kSeriesMaxPoints;
+    static_assert(kMax >= 100000, "weeks of history on screen are not needed, days are");
+    // Fill the series directly up to its bound (before the readings' x), then
+    // two readings more.
+    QCPGraph *series = w().Series(0);
+    for (int i = 0; i < kMax; ++i)
+        series->addData(i - kMax, 1);
+    Receive(ReadReply(50, 7));
+    Receive(ReadReply(50, 8));
+    EXPECT_EQ(series->data()->size(), kMax);
+    EXPECT_EQ(series->data()->at(kMax - 1)->value, 8.0);
+}
+
+// --- Parameter writes ------------------------------------------------------
+
+TEST_F(Replies, ParameterWritesSendTheClampedValueToTheChosenSensor)
+{
+    struct Row {
+        QLineEdit *TFMain::*edit;
+        void (TFMain::*click)();
+        const char *typed;
+        int sensor;
+        const char *shown;
+        Bytes frame;
+    };
+    const Row rows[] = {
+        {&TFMain::OnOffEdit,
+         &TFMain::SpeedButton1Click,
+         "512",
+         0,
+         "512",
+         {0x32, 0x06, 0x00, 0x01, 0x02, 0x00, 0xDC, 0xA9}},
+        {&TFMain::OnMaxEdit, &TFMain::SpeedButton4Click, "5000", 0, "1023",
+         WithCrc({0x32, 0x06, 0x00, 0x03, 0x03, 0xFF})},
+        {&TFMain::OnMinEdit, &TFMain::SpeedButton2Click, "-1", 15, "0",
+         WithCrc({0x41, 0x06, 0x00, 0x02, 0x00, 0x00})},
+        {&TFMain::OnOffEdit, &TFMain::SpeedButton1Click, "007", 1, "7",
+         WithCrc({0x33, 0x06, 0x00, 0x01, 0x00, 0x07})},
+    };
+    for (const Row &r : rows) {
+        QLineEdit *edit = w().*r.edit;
+        edit->setText(QString::fromLatin1(r.typed));
+        w().SensAdr->setCurrentIndex(r.sensor);
+        (w().*r.click)();
+        EXPECT_EQ(edit->text(), QString::fromLatin1(r.shown));
+        EXPECT_EQ(library.Written.back(), r.frame) << r.typed;
+    }
+}
+
+TEST_F(Replies, ModeWriteSendsTheItemIndex)
+{
+    w().SensAdr->setCurrentIndex(0);
+    w().ModeBox->setCurrentIndex(1);
+    w().SpeedButton3Click();
+    EXPECT_EQ(library.Written.back(), (Bytes{0x32, 0x06, 0x00, 0x0A, 0x00, 0x01, 0x6D, 0xCB}));
+    w().ModeBox->setCurrentIndex(3); // the empty fourth item
+    w().SpeedButton3Click();
+    EXPECT_EQ(library.Written.back(), WithCrc({0x32, 0x06, 0x00, 0x0A, 0x00, 0x03}));
+}
+
+TEST_F(Replies, TextThatIsNoIntegerColoursTheEditAndSendsNothing)
+{
+    const int lines = w().UartLog->document()->blockCount();
+    for (const char *typed : {"", "abc", "12a"}) {
+        w().OnOffEdit->setText(QString::fromLatin1(typed));
+        w().SpeedButton1Click();
+        EXPECT_EQ(w().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
+        EXPECT_EQ(w().OnOffEdit->text(), QString::fromLatin1(typed));
+    }
+    EXPECT_EQ(library.Written.size(), 1u);
+    EXPECT_EQ(w().UartLog->document()->blockCount(), lines);
+
+    // A later good write leaves the colour; only a left click into the edit restores it.
+    w().OnOffEdit->setText(QStringLiteral("5"));
+    w().SpeedButton1Click();
+    EXPECT_EQ(w().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
+    QTest::mouseClick(w().OnOffEdit, Qt::RightButton);
+    EXPECT_EQ(w().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
+    QTest::mouseClick(w().OnOffEdit, Qt::LeftButton);
+    EXPECT_EQ(w().OnOffEdit->palette().color(QPalette::Base), QPalette().color(QPalette::Base));
+}
+
+// --- Display set-up --------------------------------------------------------
+
+TEST_F(Replies, DisplaySetUpForTheSensorCount)
+{
+    for (int n : {1, 16, 0, 5}) {
+        w().SetupSensorDisplay(n);
+        EXPECT_EQ(w().SensorValue->rowCount(), n + 1);
+        EXPECT_EQ(w().SensorValue->item(0, 0)->text(), QStringLiteral("Czujnik"));
+        EXPECT_EQ(w().SensorValue->item(0, 1)->text(),
+                  QStringLiteral("Wartość [RAW] [% zakresu czujnika] [wartość * Coeff]"));
+        for (int i = 0; i < 16; ++i) {
+            EXPECT_EQ(w().SeriesActive(i), i < n) << n << " " << i;
+            EXPECT_EQ(w().Gauge(i)->isVisibleTo(w().Chart2), i < n) << n << " " << i;
+            EXPECT_EQ(w().Measurement().SensorReading()[i], i < n ? 0u : NoReading);
+            if (i < n) {
+                EXPECT_EQ(w().SensorValue->item(i + 1, 0)->text(),
+                          QStringLiteral("ID [%1]").arg(50 + i));
+            }
+        }
+    }
+}
+
+TEST_F(Replies, RowsAndSeriesThatComeBackShowTheirOldValues)
+{
+    w().SetupSensorDisplay(5);
+    Receive(ReadReply(50, 1));
+    for (int a = 51; a <= 54; ++a)
+        Receive(ReadReply(static_cast<std::uint8_t>(a), static_cast<std::uint16_t>(a)));
+    w().SensorCnt->setCurrentIndex(2);
+    w().SensorCntChange();
+    EXPECT_EQ(w().SensorValue->rowCount(), 4);
+    EXPECT_FALSE(w().SeriesActive(3));
+
+    w().SensorCnt->setCurrentIndex(4);
+    w().SensorCntChange();
+    EXPECT_EQ(Cell(4), QStringLiteral("[53] [5,18 %] [53]"));
+    EXPECT_EQ(Cell(5), QStringLiteral("[54] [5,28 %] [54]"));
+    EXPECT_TRUE(w().SeriesActive(4));
+    EXPECT_EQ(w().Series(4)->data()->size(), 1);
+}
+
+// The labels are drawn bold, flush with the cell's top-left corner, over the
+// grid's own drawing (which starts 2 pixels in).
+TEST_F(Replies, RowLabelsAreBoldAndFlush)
+{
+    w().show();
+    QApplication::processEvents();
+    const QRect cell = w().SensorValue->visualItemRect(w().SensorValue->item(1, 0));
+    const QImage image = w().SensorValue->viewport()->grab(cell).toImage();
+    int leftmost = image.width(), topmost = image.height(), dark = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 96) {
+                leftmost = std::min(leftmost, x);
+                topmost = std::min(topmost, y);
+                ++dark;
+            }
+    ASSERT_GT(dark, 0);
+    EXPECT_LE(leftmost, 1);
+    EXPECT_LE(topmost, 3);
+
+    // The same text in the value column (regular, 2 pixels in) has fewer dark pixels.
+    w().SensorValue->setItem(1, 1, new QTableWidgetItem(w().SensorValue->item(1, 0)->text()));
+    const QImage value = w().SensorValue->viewport()
+                             ->grab(w().SensorValue->visualItemRect(w().SensorValue->item(1, 1)))
+                             .toImage();
+    int regular = 0, regularLeft = value.width();
+    for (int y = 0; y < value.height(); ++y)
+        for (int x = 0; x < value.width(); ++x)
+            if (qGray(value.pixel(x, y)) < 96) {
+                ++regular;
+                regularLeft = std::min(regularLeft, x);
+            }
+    EXPECT_GT(dark, regular);
+    EXPECT_GE(regularLeft, 2);
+}
+
+} // namespace
