@@ -288,11 +288,12 @@ TEST_F(Polling, LinkComingUpWithPollingOnSendsTheFirstRequestToTheOpenAdapter)
     ASSERT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50}));
     // Exactly one write and it came after the line was configured.
-    const auto write = std::find(library.Calls.begin(), library.Calls.end(), "Write");
-    const auto purge = std::find(library.Calls.begin(), library.Calls.end(), "Purge");
-    ASSERT_NE(purge, library.Calls.end());
+    const std::vector<std::string> calls = library.Names();
+    const auto write = std::find(calls.begin(), calls.end(), "Write");
+    const auto purge = std::find(calls.begin(), calls.end(), "Purge");
+    ASSERT_NE(purge, calls.end());
     EXPECT_GT(write, purge);
-    EXPECT_EQ(std::count(library.Calls.begin(), library.Calls.end(), "Write"), 1);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Write"), 1);
     EXPECT_EQ(w().UartLog->toPlainText(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
     EXPECT_EQ(w().PanelText(1), QStringLiteral("Polączony"));
     EXPECT_TRUE(w().TimeoutTimer->isActive());
