@@ -1,0 +1,391 @@
+#include "storage/settings.h"
+
+#include "measure/derived.h"
+#include "measure/regional.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <charconv>
+#include <climits>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+// Header-only use of the char flavour: the packaged header keeps its template
+// bodies behind SI_IMPLEMENTATION, and the bytes are taken as UTF-8 unchanged.
+// clang-format off
+#define SI_IMPLEMENTATION
+#define SI_NO_CONVERSION
+#include <SimpleIni.h>
+// clang-format on
+
+namespace qvr {
+
+namespace {
+
+constexpr char kSection[] = "Options";
+constexpr char kUserFolder[] = "qvr1pc";
+constexpr char kFileName[] = "config.ini";
+
+// Item counts of the three lists whose selected index is stored.
+constexpr int kSensorCountItems = 16;
+constexpr int kSaveFreqItems = 16;
+constexpr int kChartTypeItems = 2;
+
+[[noreturn]] void Fail(const char *what, const QString &path, const QString &reason)
+{
+    throw std::runtime_error(
+        QStringLiteral("%1 %2: %3")
+            .arg(QString::fromUtf8(what), QDir::toNativeSeparators(path), reason)
+            .toStdString());
+}
+
+// The file's bytes, or nullopt when there is no file. Only a regular file is
+// read: a device or a folder in its place is an error, never something to
+// read to its end or to replace.
+std::optional<QByteArray> ReadExisting(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return std::nullopt;
+    if (!info.isFile())
+        Fail("Nie można odczytać pliku", path, QStringLiteral("not a regular file"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        Fail("Nie można odczytać pliku", path, file.errorString());
+    QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        Fail("Nie można odczytać pliku", path, file.errorString());
+    return data;
+}
+
+// Replaces the file in one write. In a folder where no new file can be made
+// but the file itself is writable, it is rewritten in place.
+void WriteWhole(const QString &path, const QByteArray &data)
+{
+    QSaveFile file(path);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+        Fail("Nie można zapisać pliku", path, file.errorString());
+    if (file.write(data) != data.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        Fail("Nie można zapisać pliku", path, reason);
+    }
+    if (!file.commit())
+        Fail("Nie można zapisać pliku", path, file.errorString());
+}
+
+// Decimal with an optional "-", hexadecimal after "0x" or "0X"; nullopt for
+// anything else and for values outside int.
+std::optional<int> ParseInteger(std::string_view text)
+{
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative)
+        text.remove_prefix(1);
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    unsigned long long magnitude = 0;
+    const char *end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, magnitude, base);
+    if (text.empty() || error != std::errc() || stop != end)
+        return std::nullopt;
+    const unsigned long long limit = static_cast<unsigned long long>(INT_MAX) + (negative ? 1 : 0);
+    if (magnitude > limit)
+        return std::nullopt;
+    const long long value = static_cast<long long>(magnitude);
+    return static_cast<int>(negative ? -value : value);
+}
+
+// A list's selected index: -1 (no selection) for anything outside the list.
+int ListIndex(int index, int items)
+{
+    return index >= 0 && index < items ? index : -1;
+}
+
+// The [Options] keys as the file reader sees them: names matched without
+// regard to case, the first of repeated keys wins.
+class OptionsReader {
+public:
+    explicit OptionsReader(const QByteArray &data) : ini_(false, true, false)
+    {
+        if (ini_.LoadData(data.constData(), static_cast<size_t>(data.size())) < 0)
+            throw std::bad_alloc();
+    }
+
+    const char *Value(const char *key) const { return ini_.GetValue(kSection, key, nullptr); }
+
+    int Integer(const char *key, int fallback) const
+    {
+        const char *value = Value(key);
+        return value != nullptr ? ParseInteger(value).value_or(fallback) : fallback;
+    }
+
+    bool Flag(const char *key, bool fallback) const { return Integer(key, fallback) != 0; }
+
+    QString Text(const char *key, const char *fallback) const
+    {
+        const char *value = Value(key);
+        return QString::fromUtf8(value != nullptr ? value : fallback);
+    }
+
+    // Read as a regional real and shown in the general format, so the text
+    // is a normalised form of the stored number.
+    QString Real(const char *key, double fallback) const
+    {
+        const char *value = Value(key);
+        const std::optional<double> real =
+            value != nullptr ? ParseRegionalReal(QString::fromUtf8(value)) : std::nullopt;
+        return FormatGeneral(real.value_or(fallback));
+    }
+
+private:
+    CSimpleIniA ini_;
+};
+
+// The file as lines, edited the way the private-profile functions edit it: a
+// key's line is rewritten in place, a new key goes after the last entry of
+// the first section of its name, a missing section is added at the end.
+// Lines are split and classified by the same rules the reader parses them
+// with, and every line not written is kept byte for byte.
+class ProfileLines {
+public:
+    explicit ProfileLines(QByteArray text)
+    {
+        static const QByteArray bom("\xEF\xBB\xBF");
+        if (text.startsWith(bom)) {
+            bom_ = bom;
+            text.remove(0, bom.size());
+        }
+        qsizetype pos = 0;
+        while (pos < text.size()) {
+            qsizetype end = pos;
+            while (end < text.size() && text[end] != '\r' && text[end] != '\n')
+                ++end;
+            // "\r\n", "\n" and a lone "\r" each end a line, as for the reader.
+            qsizetype next = end;
+            if (next < text.size() && text[next] == '\r')
+                ++next;
+            if (next < text.size() && text[next] == '\n')
+                ++next;
+            lines_.push_back({text.mid(pos, end - pos), text.mid(end, next - end)});
+            if (newline_.isEmpty() && next > end)
+                newline_ = text.mid(end, next - end);
+            pos = next;
+        }
+        if (newline_.isEmpty())
+            newline_ = "\n";
+    }
+
+    void Set(const char *section, const char *key, const QByteArray &value)
+    {
+        int insertAfter = -1;
+        bool inSection = false;
+        bool inFirst = false;
+        for (int i = 0; i < static_cast<int>(lines_.size()); ++i) {
+            const std::string_view content = Content(lines_[i].text);
+            if (const std::optional<std::string_view> name = SectionName(content)) {
+                inSection = SameName(*name, section);
+                inFirst = inSection && insertAfter < 0;
+                if (inFirst)
+                    insertAfter = i;
+                continue;
+            }
+            if (!inSection)
+                continue;
+            const std::optional<std::string_view> name = KeyName(content);
+            if (name && SameName(*name, key)) {
+                lines_[i].text = QByteArray(name->data(), name->size()) + '=' + value;
+                return;
+            }
+            if (inFirst && !content.empty() && !IsComment(content))
+                insertAfter = i;
+        }
+        if (insertAfter < 0) {
+            Insert(static_cast<int>(lines_.size()), '[' + QByteArray(section) + ']');
+            insertAfter = static_cast<int>(lines_.size()) - 1;
+        }
+        Insert(insertAfter + 1, QByteArray(key) + '=' + value);
+    }
+
+    QByteArray Text() const
+    {
+        QByteArray text = bom_;
+        for (const Line &line : lines_)
+            text += line.text + line.eol;
+        return text;
+    }
+
+private:
+    struct Line {
+        QByteArray text;
+        QByteArray eol; // empty only on a last line without a line end
+    };
+
+    static bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+
+    static std::string_view Trimmed(std::string_view s)
+    {
+        while (!s.empty() && IsSpace(s.front()))
+            s.remove_prefix(1);
+        while (!s.empty() && IsSpace(s.back()))
+            s.remove_suffix(1);
+        return s;
+    }
+
+    static std::string_view Content(const QByteArray &text)
+    {
+        return Trimmed(std::string_view(text.constData(), static_cast<size_t>(text.size())));
+    }
+
+    static bool IsComment(std::string_view content)
+    {
+        return !content.empty() && (content.front() == ';' || content.front() == '#');
+    }
+
+    // "[ name ]" with anything after the bracket; a line without the closing
+    // bracket is no section and no key.
+    static std::optional<std::string_view> SectionName(std::string_view content)
+    {
+        if (content.empty() || content.front() != '[')
+            return std::nullopt;
+        const size_t close = content.find(']');
+        if (close == std::string_view::npos)
+            return std::nullopt;
+        return Trimmed(content.substr(1, close - 1));
+    }
+
+    static std::optional<std::string_view> KeyName(std::string_view content)
+    {
+        if (content.empty() || IsComment(content) || content.front() == '[')
+            return std::nullopt;
+        const size_t equals = content.find('=');
+        if (equals == std::string_view::npos || equals == 0)
+            return std::nullopt;
+        return Trimmed(content.substr(0, equals));
+    }
+
+    static bool SameName(std::string_view a, std::string_view b)
+    {
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); ++i) {
+            const auto lower = [](char c) {
+                return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+            };
+            if (lower(a[i]) != lower(b[i]))
+                return false;
+        }
+        return true;
+    }
+
+    void Insert(int at, QByteArray text)
+    {
+        if (at > 0 && lines_[at - 1].eol.isEmpty())
+            lines_[at - 1].eol = newline_;
+        lines_.insert(lines_.begin() + at, Line{std::move(text), newline_});
+    }
+
+    QByteArray bom_;
+    QByteArray newline_;
+    std::vector<Line> lines_;
+};
+
+QByteArray FlagText(bool ticked)
+{
+    return ticked ? "1" : "0";
+}
+
+} // namespace
+
+TSettings NewFileSettings()
+{
+    TSettings s;
+    s.AutoSave = false;
+    s.Update = true;
+    s.AutoConnect = true;
+    s.SaveDate = s.SaveTime = s.SaveRaw = s.SavePercent = s.SaveCoeff = true;
+    s.SaveFile = QStringLiteral("c:\\pomiar.csv");
+    s.SensorCount = 0;
+    s.SaveFreq = 0;
+    s.ChartType = 0;
+    s.Coeff = QStringLiteral("1");
+    return s;
+}
+
+TSettings LoadSettings(const QString &path)
+{
+    std::optional<QByteArray> data = ReadExisting(path);
+    if (!data) {
+        SaveSettings(path, NewFileSettings());
+        data = ReadExisting(path);
+        if (!data)
+            Fail("Nie można odczytać pliku", path, QStringLiteral("missing after creation"));
+    }
+
+    const OptionsReader ini(*data);
+    TSettings s;
+    s.AutoSave = ini.Flag("AutoSave", false);
+    s.Update = ini.Flag("Update", false);
+    s.AutoConnect = ini.Flag("AutoConnect", false);
+    s.SaveDate = ini.Flag("SaveDate", true);
+    s.SaveTime = ini.Flag("SaveTime", true);
+    s.SaveRaw = ini.Flag("SaveRaw", true);
+    s.SavePercent = ini.Flag("SavePercent", true);
+    s.SaveCoeff = ini.Flag("SaveCoeff", true);
+    s.SaveFile = ini.Text("SaveFile", "pomiar.csv");
+    s.SensorCount = ListIndex(ini.Integer("SensorCount", 0), kSensorCountItems);
+    s.SaveFreq = ListIndex(ini.Integer("SaveFreq", 0), kSaveFreqItems);
+    s.ChartType = ListIndex(ini.Integer("ChartType", 0), kChartTypeItems);
+    s.Coeff = ini.Real("Coeff", 1.0);
+    return s;
+}
+
+void SaveSettings(const QString &path, const TSettings &s)
+{
+    ProfileLines lines(ReadExisting(path).value_or(QByteArray()));
+    lines.Set(kSection, "AutoSave", FlagText(s.AutoSave));
+    lines.Set(kSection, "Update", FlagText(s.Update));
+    lines.Set(kSection, "AutoConnect", FlagText(s.AutoConnect));
+    lines.Set(kSection, "SaveDate", FlagText(s.SaveDate));
+    lines.Set(kSection, "SaveTime", FlagText(s.SaveTime));
+    lines.Set(kSection, "SaveRaw", FlagText(s.SaveRaw));
+    lines.Set(kSection, "SavePercent", FlagText(s.SavePercent));
+    lines.Set(kSection, "SaveCoeff", FlagText(s.SaveCoeff));
+    lines.Set(kSection, "SaveFile", s.SaveFile.toUtf8());
+    lines.Set(kSection, "SensorCount",
+              QByteArray::number(ListIndex(s.SensorCount, kSensorCountItems)));
+    lines.Set(kSection, "SaveFreq", QByteArray::number(ListIndex(s.SaveFreq, kSaveFreqItems)));
+    lines.Set(kSection, "ChartType", QByteArray::number(ListIndex(s.ChartType, kChartTypeItems)));
+    // The coefficient is kept in single precision: 0,1 is saved as 0,100000001490116.
+    const float coeff = ParseCoeff(s.Coeff).value_or(1.0f);
+    lines.Set(kSection, "Coeff", FormatGeneral(static_cast<double>(coeff)).toUtf8());
+    WriteWhole(path, lines.Text());
+}
+
+QString UserSettingsDir()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // A relative value is invalid and ignored, as the base-directory rules say.
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QLatin1Char('/') + QLatin1String(kUserFolder);
+}
+
+QString SettingsPath(const QString &exeDir, const QString &userDir)
+{
+    const QString besideExe = QDir(exeDir).filePath(QLatin1String(kFileName));
+    const QFileInfo folder(exeDir);
+    if (QFileInfo::exists(besideExe) || (folder.isDir() && folder.isWritable()))
+        return besideExe;
+    QDir().mkpath(userDir);
+    return QDir(userDir).filePath(QLatin1String(kFileName));
+}
+
+} // namespace qvr

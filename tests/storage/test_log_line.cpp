@@ -1,0 +1,175 @@
+// Measurement log lines under a decimal comma, and the append that reports
+// every failure.
+#include "measure/derived.h"
+#include "measure/regional.h"
+#include "storage/log_line.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace qvr;
+
+using Readings = std::array<std::uint32_t, kSensorCount>;
+
+const QDateTime kNow(QDate(2011, 5, 12), QTime(14, 3, 27));
+
+Readings Filled(std::uint32_t value)
+{
+    Readings r;
+    r.fill(value);
+    return r;
+}
+
+class LogLine : public ::testing::Test {
+protected:
+    void SetUp() override { SetRegionalLocale(QLocale(QLocale::Polish, QLocale::Poland)); }
+    void TearDown() override { SetRegionalLocale(QLocale::c()); }
+};
+
+TEST_F(LogLine, HyphenatedDateTakesColons)
+{
+    // Year-month-day with hyphens, 24-hour time, decimal comma.
+    SetRegionalLocale(QLocale(QLocale::Swedish, QLocale::Sweden));
+    Readings r = Filled(0);
+    r[0] = 512;
+    r[1] = NoReading;
+    EXPECT_EQ(BuildLogLine(TLogFields{}, kNow, 1, r, "1"),
+              "2011:05:12;14:03:27;512;50,05;512,00;---;---;---;\r\n");
+}
+
+TEST_F(LogLine, FieldsPresentAsTicked)
+{
+    Readings r = Filled(0);
+    r[0] = 512;
+    r[1] = NoReading;
+    r[2] = 1023;
+    struct Row {
+        TLogFields fields;
+        int sensorCountIndex;
+        const char *coeff;
+        const char *line;
+    };
+    const Row rows[] = {
+        {{true, false, false, false, false}, 15, "1", "12.05.2011;\r\n"},
+        {{false, true, false, false, false}, 15, "1", "14:03:27;\r\n"},
+        {{false, false, false, false, false}, 15, "1", "\r\n"},
+        {{true, true, true, true, true}, -1, "1", "12.05.2011;14:03:27;\r\n"},
+        {{false, false, true, false, false}, 2, "1", "512;---;1023;\r\n"},
+        {{false, false, false, true, false}, 2, "1", "50,05;---;100,00;\r\n"},
+        {{false, false, false, false, true}, 2, "0,5", "256,00;---;511,50;\r\n"},
+        {{false, false, false, false, true}, 2, "0.5", "---;---;---;\r\n"},
+        {{false, false, true, false, true}, 0, "x", "512;---;\r\n"},
+        {{true, false, true, true, false}, 0, "1", "12.05.2011;512;50,05;\r\n"},
+        {{false, false, true, true, true}, 1, "1", "512;50,05;512,00;---;---;---;\r\n"},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(BuildLogLine(row.fields, kNow, row.sensorCountIndex, r, row.coeff), row.line)
+            << row.line;
+}
+
+TEST_F(LogLine, SixteenSensorsInAddressOrder)
+{
+    Readings r;
+    for (int i = 0; i < kSensorCount; ++i)
+        r[i] = static_cast<std::uint32_t>(100 * i);
+    const QByteArray line = BuildLogLine(TLogFields{}, kNow, 15, r, "2");
+    EXPECT_EQ(line.count(';'), 50);
+    ASSERT_TRUE(line.endsWith(";\r\n"));
+    const QList<QByteArray> fields = line.chopped(3).split(';');
+    ASSERT_EQ(fields.size(), 50);
+    EXPECT_EQ(fields[2 + 3 * 15], "1500");
+    EXPECT_EQ(fields[3 + 3 * 15], "146,63");
+    EXPECT_EQ(fields[4 + 3 * 15], "3000,00");
+}
+
+TEST_F(LogLine, PerSensorValues)
+{
+    struct Row {
+        std::uint32_t entry;
+        const char *coeff;
+        const char *fields; // raw;percent;scaled;
+    };
+    const Row rows[] = {
+        {0, "1", "0;0,00;0,00;"},
+        {1023, "1", "1023;100,00;1023,00;"},
+        {2046, "1", "2046;200,00;2046,00;"},
+        {65534, "1", "65534;6406,06;65534,00;"},
+        {1000, "0,1", "1000;97,75;100,00;"},
+        {512, "0,1", "512;50,05;51,20;"},
+        {512, "-1", "512;50,05;-512,00;"},
+        {512, "0.1", "512;50,05;---;"},
+        {512, "", "512;50,05;---;"},
+        {NoReading, "1", "---;---;---;"},
+        {NoReading, "abc", "---;---;---;"},
+        // Up to 15 digits before the separator in fixed point, beyond in
+        // scientific notation (1e12 is 999999995904 in single precision).
+        {999, "1e12", "999;97,65;998999995908096,00;"},
+        {1001, "1e12", "1001;97,85;1,00099999589990E+15;"},
+        {1001, "-1e12", "1001;97,85;-1,00099999589990E+15;"},
+    };
+    for (const Row &row : rows) {
+        Readings r = Filled(NoReading);
+        r[0] = row.entry;
+        EXPECT_EQ(BuildLogLine({false, false, true, true, true}, kNow, 0, r, row.coeff),
+                  QByteArray(row.fields) + "\r\n")
+            << row.entry << " x " << row.coeff;
+    }
+}
+
+class LogFile : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    QByteArray Read(const QString &path) const
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(LogFile, AppendsAfterExistingContent)
+{
+    const QString path = dir_.filePath("pomiar.csv");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("earlier;\r\n");
+    f.close();
+
+    EXPECT_TRUE(AppendToLog(path, "1;\r\n"));
+    EXPECT_TRUE(AppendToLog(path, "2;\r\n"));
+    EXPECT_EQ(Read(path), "earlier;\r\n1;\r\n2;\r\n");
+
+    const QString fresh = dir_.filePath("nowy.csv");
+    EXPECT_TRUE(AppendToLog(fresh, "\r\n"));
+    EXPECT_EQ(Read(fresh), "\r\n");
+}
+
+TEST_F(LogFile, EveryFailureIsReported)
+{
+    EXPECT_FALSE(AppendToLog("/dev/full", "12.05.2011;\r\n")); // the write fails
+    EXPECT_FALSE(AppendToLog(dir_.filePath("missing/pomiar.csv"), "\r\n"));
+    EXPECT_FALSE(QFileInfo::exists(dir_.filePath("missing")));
+    EXPECT_FALSE(AppendToLog(dir_.path(), "\r\n")); // a folder
+}
+
+TEST_F(LogFile, CreateIfMissingNeverTruncates)
+{
+    const QString path = dir_.filePath("wybrany.csv");
+    EXPECT_TRUE(CreateIfMissing(path));
+    EXPECT_TRUE(QFileInfo(path).isFile());
+    EXPECT_EQ(Read(path), "");
+
+    ASSERT_TRUE(AppendToLog(path, "1;\r\n"));
+    EXPECT_TRUE(CreateIfMissing(path));
+    EXPECT_EQ(Read(path), "1;\r\n");
+
+    EXPECT_FALSE(CreateIfMissing(dir_.filePath("missing/wybrany.csv")));
+}
+
+} // namespace
