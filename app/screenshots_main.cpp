@@ -21,12 +21,16 @@ int main(int argc, char **argv)
     qvr::TSimulatedBus bus;
     const std::unique_ptr<TFMain> shown = qvr::StartWindow(bus);
     TFMain &window = *shown;
+    // Sixteen sensors with their readings moving.
+    window.SensorCnt->setCurrentIndex(15);
+    window.SensorCntChange();
+    window.Coeff->setText(QStringLiteral("1"));
     window.ConnectButtonClick();
     window.UpdateData->setChecked(true);
 
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 1500)
+    while (clock.elapsed() < 6000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
 
     for (int page = 0; page < window.PageControl1->count(); ++page) {

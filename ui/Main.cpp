@@ -160,7 +160,10 @@ void TFMain::SetUpChart()
     Chart1->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
     Chart1->legend->setWrap(4);
     Chart1->legend->setRowSpacing(0);
-    Chart1->legend->setColumnSpacing(6);
+    Chart1->legend->setColumnSpacing(4);
+    // Short line samples, so that four titles fit side by side.
+    Chart1->legend->setIconSize(QSize(14, 8));
+    Chart1->legend->setIconTextPadding(3);
 
     QCPGraph **named[] = {&Series1,  &Series2,  &Series3,  &Series4,  &Series5,  &Series6,
                           &Series7,  &Series8,  &Series9,  &Series10, &Series11, &Series12,
