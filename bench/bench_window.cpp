@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
+#include <qcustomplot.h>
 
 namespace {
 
@@ -62,6 +63,46 @@ void BM_AppendLogLineAtBound(benchmark::State &state)
 }
 // The program's bound, and others to show the cost does not grow with it.
 BENCHMARK(BM_AppendLogLineAtBound)->Arg(2000)->Arg(20000)->Arg(TFMain::kUartLogMaxLines);
+
+// One read reply end to end: decode, model, grid text, chart point, the bottom
+// axis and the redraw, in line mode with sixteen active series; with empty
+// series and with every series at its history bound.
+void BM_ReadReplyEndToEnd(benchmark::State &state)
+{
+    Rig rig;
+    rig.window.SensorCnt->setCurrentIndex(15);
+    rig.window.SensorCntChange();
+    rig.window.Coeff->setText(QStringLiteral("0,1"));
+    rig.window.ConnectButtonClick(); // down: no request goes out, so no 2 ms pause
+    rig.window.resize(704, 579);
+    rig.window.show();
+    const int prefill = static_cast<int>(state.range(0));
+    for (int i = 0; i < qvr::kSensorCount; ++i)
+        for (int p = 0; p < prefill; ++p)
+            rig.window.Series(i)->addData(p - prefill, (p * 37) % 1024);
+    std::uint8_t reply[] = {50, 0x03, 0x02, 0x01, 0x2C, 0, 0};
+    int sensor = 0;
+    auto handleOne = [&] {
+        reply[0] = static_cast<std::uint8_t>(50 + sensor);
+        const std::uint16_t crc = qvr::Crc16(reply, 5);
+        reply[5] = static_cast<std::uint8_t>(crc & 0xFF);
+        reply[6] = static_cast<std::uint8_t>(crc >> 8);
+        rig.window.ProcessFrame(qvr::DecodeFrame(reply, sizeof reply, sizeof reply));
+        QCoreApplication::processEvents(); // the queued redraw
+        sensor = (sensor + 1) % qvr::kSensorCount;
+    };
+    // Past the first 30 steps, where the axis scales itself over all points:
+    // from then on it shows the newest 30 steps, as after days of polling.
+    for (int i = 0; i < 32 * qvr::kSensorCount; ++i)
+        handleOne();
+    for (auto _ : state)
+        handleOne();
+    state.counters["points/series"] = rig.window.Series(0)->data()->size();
+}
+BENCHMARK(BM_ReadReplyEndToEnd)
+    ->Arg(0)
+    ->Arg(TFMain::kSeriesMaxPoints)
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
