@@ -3,24 +3,21 @@
 // libmodbus RTU server (slave 50) reading and writing the master side.
 #include "link/cftdi.h"
 #include "link/codec.h"
+#include "link/modbus_peer.h"
 #include "link/serial_ports.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <map>
-#include <modbus/modbus.h>
-#include <mutex>
-#include <poll.h>
-#include <pty.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace qvr;
+using qvr::test::TModbusPeer;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -306,87 +303,6 @@ public:
     QString caption;
     bool usbTimer = false;
     int polls = 0;
-};
-
-// libmodbus as slave 50 on the master side of a pseudo-terminal; the library
-// under test opens the slave side by its path. Holding registers 0..15,
-// register 0 = 0x012C.
-class TModbusPeer {
-public:
-    TModbusPeer()
-    {
-        char name[128] = {};
-        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-            return;
-        path_ = name;
-        ctx_ = modbus_new_rtu(name, 57600, 'N', 8, 1);
-        map_ = modbus_mapping_new(0, 0, 16, 0);
-        if (ctx_ == nullptr || map_ == nullptr)
-            return;
-        modbus_set_slave(ctx_, 50);
-        modbus_set_socket(ctx_, master_); // the RTU layer reads and writes this descriptor
-        map_->tab_registers[0] = 0x012C;
-        server_ = std::thread([this] { Serve(); });
-    }
-
-    ~TModbusPeer()
-    {
-        HangUp();
-        if (slave_ >= 0)
-            ::close(slave_);
-        if (map_ != nullptr)
-            modbus_mapping_free(map_);
-        if (ctx_ != nullptr)
-            modbus_free(ctx_);
-    }
-
-    bool Ready() const { return server_.joinable(); }
-    const std::string &Path() const { return path_; }
-
-    // Closes the master side: the terminal hangs up.
-    void HangUp()
-    {
-        stop_ = true;
-        if (server_.joinable())
-            server_.join();
-        if (master_ >= 0)
-            ::close(master_);
-        master_ = -1;
-    }
-
-    std::uint16_t Register(int index)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return map_->tab_registers[index];
-    }
-
-private:
-    void Serve()
-    {
-        std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
-        while (!stop_) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0 || (p.revents & POLLIN) == 0) {
-                if (p.revents != 0) // no reader on the slave side yet
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                continue;
-            }
-            const int length = modbus_receive(ctx_, request);
-            if (length > 0) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                modbus_reply(ctx_, request, length, map_);
-            }
-        }
-    }
-
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
-    modbus_t *ctx_ = nullptr;
-    modbus_mapping_t *map_ = nullptr;
-    std::mutex mutex_;
-    std::atomic<bool> stop_{false};
-    std::thread server_;
 };
 
 class SerialLibraryPty : public ::testing::TestWithParam<bool> {
