@@ -52,6 +52,15 @@ int main(int argc, char **argv)
     constexpr std::int64_t kTimeoutUs = 200'000;
     constexpr std::int64_t kHourUs = 3'600'000'000;
     std::int64_t timeoutStartedUs = -1;
+    std::uint64_t writesSeen = 0;
+    auto trackTimeout = [&] {
+        const std::uint64_t writes = bus.CallCount(qvr::TSimulatedBus::Call::Write);
+        if (!window.TimeoutTimer->isActive())
+            timeoutStartedUs = -1;
+        else if (timeoutStartedUs < 0 || writes != writesSeen)
+            timeoutStartedUs = gNowUs;
+        writesSeen = writes;
+    };
     std::printf("hour  requests  replies  log-lines  rss-KiB  link\n");
     for (int hour = 1; hour <= hours; ++hour) {
         const std::int64_t end = hour * kHourUs;
@@ -60,15 +69,14 @@ int main(int argc, char **argv)
             if (random() % 500 == 0)
                 bus.InjectFault(faults[random() % std::size(faults)]);
             window.UsbTimerTimer();
-            // TimeoutTimer in simulated time: it fires 200 ms after it was
-            // enabled while stopped; enabling it while running changes nothing.
-            if (!window.TimeoutTimer->isActive()) {
-                timeoutStartedUs = -1;
-            } else if (timeoutStartedUs < 0) {
-                timeoutStartedUs = gNowUs;
-            } else if (gNowUs - timeoutStartedUs >= kTimeoutUs) {
-                timeoutStartedUs = -1;
+            // TimeoutTimer in simulated time: the window starts it with each
+            // poll request (a handled reply or a time-out stops it first,
+            // within one handler call), so a request written while it runs
+            // is a fresh start; a timer left running keeps its start.
+            trackTimeout();
+            if (timeoutStartedUs >= 0 && gNowUs - timeoutStartedUs >= kTimeoutUs) {
                 window.TimeoutTimerTimer();
+                trackTimeout();
             }
             if (!window.Link()->IsOpen())
                 break;
