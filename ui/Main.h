@@ -50,7 +50,6 @@ public:
     // Series, gauge and status-bar panel by index (sensor index 0..15, panel 0..2).
     QCPGraph *Series(int index) const { return series_[index]; }
     TCGauge *Gauge(int index) const { return gauges_[index]; }
-    QLabel *Panel(int panel) const { return panels_[panel]; }
     QString PanelText(int panel) const;
     // Whether a series is active: drawn and listed in the legend.
     void SetSeriesActive(int index, bool active);
@@ -131,6 +130,8 @@ private:
     void FollowNewestPoints();
     void RefreshGauges();
     void WriteEditParameter(QLineEdit *edit, std::uint16_t reg);
+    // One write request to the sensor chosen in SensAdr.
+    void WriteParameter(std::uint16_t reg, int value);
     void RestoreEditColour(QLineEdit *edit);
     void SetCellText(int column, int row, const QString &text);
     void SetValueText(int index, const QString &text);

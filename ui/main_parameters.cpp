@@ -20,8 +20,13 @@ void TFMain::WriteEditParameter(QLineEdit *edit, std::uint16_t reg)
     }
     // The edit shows the value that is sent.
     edit->setText(QString::number(*value));
+    WriteParameter(reg, *value);
+}
+
+void TFMain::WriteParameter(std::uint16_t reg, int value)
+{
     SendFrame(static_cast<std::uint8_t>(qvr::kFirstAddress + SensAdr->currentIndex()),
-              qvr::kWriteSingleRegister, reg, 0, static_cast<std::uint16_t>(*value));
+              qvr::kWriteSingleRegister, reg, 0, static_cast<std::uint16_t>(value));
 }
 
 void TFMain::RestoreEditColour(QLineEdit *edit)
@@ -59,9 +64,7 @@ void TFMain::SpeedButton2Click()
 // OC_MODE: the item index itself, the empty fourth item included.
 void TFMain::SpeedButton3Click()
 {
-    SendFrame(static_cast<std::uint8_t>(qvr::kFirstAddress + SensAdr->currentIndex()),
-              qvr::kWriteSingleRegister, qvr::kRegisterMode, 0,
-              static_cast<std::uint16_t>(ModeBox->currentIndex()));
+    WriteParameter(qvr::kRegisterMode, ModeBox->currentIndex());
 }
 
 // OC_ON_MAX.
