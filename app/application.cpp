@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "app/termination.h"
+#include "storage/settings.h"
 #include "ui/Main.h"
 #include "ui/fonts.h"
 
@@ -42,17 +44,15 @@ void SetUpApplication()
     QApplication::setFont(QFont(QStringLiteral("Tahoma"), 8));
 }
 
-std::unique_ptr<TFMain> StartWindow(ID2xx &library)
+void StartWindow(TFMain &window)
 {
-    auto window = std::make_unique<TFMain>(library);
     // An error during start-up is shown and skips the remaining steps; the
     // window opens and runs all the same.
     RunGuarded([&] {
-        window->FormCreate();
+        window.FormCreate();
         return true;
     });
-    window->show();
-    return window;
+    window.show();
 }
 
 int RunApplication(int &argc, char **argv, const LibraryFactory &makeLibrary)
@@ -62,10 +62,23 @@ int RunApplication(int &argc, char **argv, const LibraryFactory &makeLibrary)
         SetUpApplication();
         std::unique_ptr<ID2xx> library;
         std::unique_ptr<TFMain> FMain;
+        bool stopRequested = false;
+        // A request to stop closes the window as its close button does (the
+        // settings are saved), then leaves every running loop, a message
+        // box's included.
+        const TTerminationSignals stopSignals([&](int) {
+            stopRequested = true;
+            if (FMain)
+                FMain->close();
+            TApplication::exit(0);
+        });
         RunGuarded([&] {
-            library = makeLibrary(TApplication::applicationDirPath());
-            FMain = StartWindow(*library);
-            TApplication::exec();
+            const QString configPath = SettingsPath(TApplication::applicationDirPath());
+            library = makeLibrary(configPath);
+            FMain = std::make_unique<TFMain>(*library, configPath);
+            StartWindow(*FMain);
+            if (!stopRequested)
+                TApplication::exec();
             return true;
         });
     } catch (...) {

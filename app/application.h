@@ -29,14 +29,17 @@ bool RunGuarded(const std::function<bool()> &deliver);
 // it to every window title.
 void SetUpApplication();
 
-// The main window built from its form, brought up by FormCreate under the
-// error display, then shown.
-std::unique_ptr<TFMain> StartWindow(ID2xx &library);
+// Brings the window up by FormCreate under the error display, then shows it.
+void StartWindow(TFMain &window);
 
-// Makes the adapter library the window talks to; given the executable's folder.
-using LibraryFactory = std::function<std::unique_ptr<ID2xx>(const QString &exeDir)>;
+// Makes the adapter library the window talks to; given the settings file,
+// which also names the serial ports of [Adapters].
+using LibraryFactory = std::function<std::unique_ptr<ID2xx>(const QString &configPath)>;
 
-// Application title "QVR 1 - PC", the main window, the message loop. Always 0.
+// Application title "QVR 1 - PC", the settings file (config.ini beside the
+// executable, or in the per-user settings folder where the executable's
+// folder cannot hold it), the main window, the message loop. SIGTERM, SIGINT
+// and SIGHUP close the window as its close button does. Always 0.
 int RunApplication(int &argc, char **argv, const LibraryFactory &makeLibrary);
 
 } // namespace qvr

@@ -2,12 +2,9 @@
 #include "app/application.h"
 #include "link/serial_ports.h"
 
-#include <QDir>
-
 int main(int argc, char **argv)
 {
-    return qvr::RunApplication(argc, argv, [](const QString &exeDir) {
-        const QString config = QDir(exeDir).filePath(QStringLiteral("config.ini"));
-        return std::make_unique<qvr::TSerialPortLibrary>(config);
+    return qvr::RunApplication(argc, argv, [](const QString &configPath) {
+        return std::make_unique<qvr::TSerialPortLibrary>(configPath);
     });
 }

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 
 int main(int argc, char **argv)
 {
@@ -18,15 +20,19 @@ int main(int argc, char **argv)
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(folder);
 
+    // Sixteen sensors with their readings moving: connected and polling from
+    // the start, by settings of its own.
+    QTemporaryDir settingsDir;
+    const QString config = settingsDir.filePath(QStringLiteral("config.ini"));
+    QFile file(config);
+    if (!settingsDir.isValid() || !file.open(QIODevice::WriteOnly))
+        return 1;
+    file.write("[Options]\nAutoConnect=1\nUpdate=1\nSensorCount=15\nCoeff=1\n");
+    file.close();
+
     qvr::TSimulatedBus bus;
-    const std::unique_ptr<TFMain> shown = qvr::StartWindow(bus);
-    TFMain &window = *shown;
-    // Sixteen sensors with their readings moving.
-    window.SensorCnt->setCurrentIndex(15);
-    window.SensorCntChange();
-    window.Coeff->setText(QStringLiteral("1"));
-    window.ConnectButtonClick();
-    window.UpdateData->setChecked(true);
+    TFMain window(bus, config);
+    qvr::StartWindow(window);
 
     QElapsedTimer clock;
     clock.start();

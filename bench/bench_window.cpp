@@ -4,6 +4,8 @@
 #include "ui/Main.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <qcustomplot.h>
 
@@ -11,9 +13,20 @@ namespace {
 
 std::int64_t gNowUs = 0;
 
+// Settings of its own: the [Options] header alone, every automatic option off.
+QString SettingsFile()
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config.ini"));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write("[Options]\n");
+    return path;
+}
+
 struct Rig {
     qvr::TSimulatedBus bus{[] { return gNowUs; }};
-    TFMain window{bus};
+    TFMain window{bus, SettingsFile()};
     Rig()
     {
         window.FormCreate();

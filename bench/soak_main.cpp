@@ -6,6 +6,8 @@
 #include "ui/Main.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <fstream>
@@ -32,8 +34,17 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int hours = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
 
+    // Settings of its own: every automatic option off.
+    QTemporaryDir settingsDir;
+    const QString config = settingsDir.filePath(QStringLiteral("config.ini"));
+    QFile settings(config);
+    if (!settingsDir.isValid() || !settings.open(QIODevice::WriteOnly))
+        return 1;
+    settings.write("[Options]\n");
+    settings.close();
+
     qvr::TSimulatedBus bus([] { return gNowUs; });
-    TFMain window(bus);
+    TFMain window(bus, config);
     window.FormCreate();
     // The driver plays the timers in simulated time.
     window.UsbTimer->stop();

@@ -58,7 +58,8 @@ private:
 
 } // namespace
 
-TFMain::TFMain(qvr::ID2xx &library, QWidget *parent) : QMainWindow(parent), library_(library)
+TFMain::TFMain(qvr::ID2xx &library, QString configPath, QWidget *parent)
+    : QMainWindow(parent), library_(library), ConfigPath(std::move(configPath))
 {
     InitIconResources();
     setupUi(this);
@@ -245,8 +246,10 @@ bool TFMain::UsbBoxKeyPress(QEvent *event)
 
 void TFMain::closeEvent(QCloseEvent *event)
 {
-    FormClose();
+    // Accepted first: a save that fails is shown, and the window closes all
+    // the same.
     event->accept();
+    FormClose();
 }
 
 QString TFMain::PanelText(int panel) const

@@ -9,13 +9,15 @@
 //   main_parameters.cpp  sensor parameter writes
 //   main_display.cpp     grid, chart and gauges for the sensor count
 //   main_log.cpp         measurement log file
-//   main_startup.cpp     FormCreate, FormClose
+//   main_startup.cpp     FormCreate, FormClose, the settings file
 #pragma once
 
 #include "link/cftdi.h"
 #include "link/codec.h"
 #include "link/receiver.h"
 #include "measure/model.h"
+#include "storage/log_line.h"
+#include "storage/settings.h"
 #include "ui_Main.h"
 
 #include <QMainWindow>
@@ -33,8 +35,9 @@ class TFMain : public QMainWindow, public Ui::FMain, private qvr::ILinkView {
 public:
     // The adapter library is the window's only way to the sensor bus: real
     // serial ports in the program, the simulated bus in the demo and tests.
+    // The settings file is read by FormCreate and written by FormClose.
     // The window is built from its form; FormCreate then brings it up.
-    explicit TFMain(qvr::ID2xx &library, QWidget *parent = nullptr);
+    TFMain(qvr::ID2xx &library, QString configPath, QWidget *parent = nullptr);
     ~TFMain() override;
 
     // Components the form description cannot hold.
@@ -119,6 +122,11 @@ private:
     void LinkUp() override;
     void LinkDown() override;
 
+    // The settings between the file and the controls that show them.
+    void ShowSettings(const qvr::TSettings &settings);
+    qvr::TSettings ShownSettings() const;
+    qvr::TLogFields LogFields() const;
+
     // Connect steps shared by the button and a selection in UsbBox.
     void StartConnecting();
     // A key in UsbBox that moves the selection selects that line.
@@ -141,6 +149,8 @@ private:
     void WireEvents();
 
     qvr::ID2xx &library_;
+    // The settings file, read at start and written at close.
+    const QString ConfigPath;
     // The single transport object; created by FormCreate.
     std::unique_ptr<qvr::CFtdi> Ftdi;
     qvr::TReceiver receiver_;

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "link/fake_library.h"
 #include "ui/Main.h"
+#include "ui/window_settings.h"
 
 #include <QMessageBox>
 #include <QTimer>
@@ -65,10 +66,11 @@ TEST(Application, StartsTheWindowBroughtUpAndShown)
 {
     qvr::test::FakeLibrary library;
     library.Adapters = {"Adapter A"};
-    const std::unique_ptr<TFMain> window = qvr::StartWindow(library);
-    EXPECT_TRUE(window->isVisible());
-    ASSERT_NE(window->Link(), nullptr);
-    EXPECT_EQ(window->Link()->Description(), "Adapter A");
+    TFMain window(library, qvr::test::SettingsFile());
+    qvr::StartWindow(window);
+    EXPECT_TRUE(window.isVisible());
+    ASSERT_NE(window.Link(), nullptr);
+    EXPECT_EQ(window.Link()->Description(), "Adapter A");
 }
 
 TEST(ErrorDisplay, NothingIsShownWhenNothingEscapes)

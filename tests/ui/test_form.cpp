@@ -2,6 +2,7 @@
 // texts, items and initial state, the timers, the save dialog and the chart.
 #include "link/fake_library.h"
 #include "ui/Main.h"
+#include "ui/window_settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -108,7 +109,7 @@ QStringList ItemsOf(QComboBox *box)
 class FormTest : public ::testing::Test {
 protected:
     qvr::test::FakeLibrary library;
-    TFMain window{library};
+    TFMain window{library, qvr::test::SettingsFile()};
 };
 
 TEST_F(FormTest, EveryComponentHasItsKindPlaceAndText)

@@ -7,6 +7,7 @@
 #include "link/serial_ports.h"
 #include "measure/regional.h"
 #include "ui/Main.h"
+#include "ui/window_settings.h"
 
 #include <QApplication>
 #include <QFile>
@@ -43,7 +44,7 @@ protected:
         // No USB adapters: the terminal is the first listed, the one opened.
         library_ = std::make_unique<qvr::TSerialPortLibrary>(
             config, [] { return std::vector<qvr::TPortRecord>{}; });
-        window_ = std::make_unique<TFMain>(*library_);
+        window_ = std::make_unique<TFMain>(*library_, qvr::test::SettingsFile());
         window_->FormCreate();
         ASSERT_EQ(window_->UsbBox->count(), 1);
         ASSERT_EQ(window_->UsbBox->item(0)->text().toStdString(), peer_.Path());

@@ -4,6 +4,7 @@
 // adapter library; no timer is waited for.
 #include "link/fake_library.h"
 #include "ui/Main.h"
+#include "ui/window_settings.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -81,7 +82,7 @@ protected:
     LinkWindow()
     {
         library.Adapters = {"Adapter A", "Adapter B"};
-        window = std::make_unique<TFMain>(library);
+        window = std::make_unique<TFMain>(library, qvr::test::SettingsFile());
         window->FormCreate();
     }
 
@@ -133,7 +134,7 @@ TEST_P(Listing, FillsTheBoxOnceAndPicksTheFirst)
 {
     FakeLibrary library;
     library.Adapters = GetParam().attached;
-    TFMain window(library);
+    TFMain window(library, qvr::test::SettingsFile());
     window.FormCreate();
 
     QStringList listed;

@@ -4,6 +4,7 @@
 // per 60 ms; a silent one costs its 200 ms time-out instead.
 #include "sim/simbus.h"
 #include "ui/Main.h"
+#include "ui/window_settings.h"
 
 #include <QTimer>
 #include <cstdio>
@@ -24,7 +25,7 @@ class Pace : public ::testing::Test {
 protected:
     Pace()
     {
-        window_ = std::make_unique<TFMain>(bus_);
+        window_ = std::make_unique<TFMain>(bus_, qvr::test::SettingsFile());
         window_->FormCreate();
     }
 

@@ -4,6 +4,7 @@
 #include "link/fake_library.h"
 #include "sim/simbus.h"
 #include "ui/Main.h"
+#include "ui/window_settings.h"
 
 #include <QComboBox>
 #include <QPlainTextEdit>
@@ -49,7 +50,7 @@ protected:
     Polling()
     {
         library.Adapters = {"Adapter A"};
-        window = std::make_unique<TFMain>(library);
+        window = std::make_unique<TFMain>(library, qvr::test::SettingsFile());
         window->FormCreate();
     }
 
@@ -305,7 +306,7 @@ TEST(PollingOnTheSimulatedBus, ReplyIsLoggedAndTheNextRequestGoesOutAtOnce)
 {
     std::int64_t nowUs = 1000000;
     qvr::TSimulatedBus bus([&nowUs] { return nowUs; });
-    TFMain window(bus);
+    TFMain window(bus, qvr::test::SettingsFile());
     window.FormCreate();
     ASSERT_EQ(window.UsbBox->count(), 1);
 

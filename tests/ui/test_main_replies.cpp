@@ -4,6 +4,7 @@
 #include "link/fake_library.h"
 #include "measure/regional.h"
 #include "ui/Main.h"
+#include "ui/window_settings.h"
 
 #include <QImage>
 #include <QTest>
@@ -39,7 +40,7 @@ protected:
     {
         qvr::SetRegionalLocale(QLocale(QLocale::Polish, QLocale::Poland));
         library.Adapters = {"Adapter A"};
-        window = std::make_unique<TFMain>(library);
+        window = std::make_unique<TFMain>(library, qvr::test::SettingsFile());
         w().FormCreate();
         w().Coeff->setText(QStringLiteral("1"));
         w().SensorCnt->setCurrentIndex(15);
