@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j"$(nproc)"
+cmake --build --preset default --target qvr1pc-demo -j"$(nproc)"
 exec build/qvr1pc-demo "$@"
