@@ -1,12 +1,17 @@
 // The error display: what escapes a handler is shown in a message box
 // captioned with the application title, with an error icon and the message.
 #include "app/application.h"
+#include "app/termination.h"
 #include "link/fake_library.h"
 #include "ui/Main.h"
 #include "ui/window_settings.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -71,6 +76,36 @@ TEST(Application, StartsTheWindowBroughtUpAndShown)
     EXPECT_TRUE(window.isVisible());
     ASSERT_NE(window.Link(), nullptr);
     EXPECT_EQ(window.Link()->Description(), "Adapter A");
+}
+
+// A save that fails at close is shown; the window closes all the same.
+TEST(Application, AFailedSaveAtCloseIsShownAndTheWindowCloses)
+{
+    qvr::test::FakeLibrary library;
+    QTemporaryDir dir;
+    const QString config = dir.filePath("config.ini");
+    TFMain window(library, config);
+    qvr::StartWindow(window);
+    ASSERT_TRUE(window.isVisible());
+    ASSERT_TRUE(QFile::remove(config));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("config.ini")); // a folder where the file was
+    const ShownBox box = CaptureNextBox([&] { window.close(); });
+    ASSERT_TRUE(box.shown);
+    EXPECT_TRUE(box.text.contains(QStringLiteral("config.ini"))) << box.text.toStdString();
+    EXPECT_FALSE(window.isVisible());
+}
+
+// Each of the three stop signals reaches the handler on the event loop.
+TEST(Application, StopSignalsArriveOnTheEventLoop)
+{
+    std::vector<int> received;
+    const qvr::TTerminationSignals stopSignals([&](int s) { received.push_back(s); });
+    ASSERT_TRUE(stopSignals.Installed());
+    for (const int s : {SIGTERM, SIGINT, SIGHUP})
+        ASSERT_EQ(::raise(s), 0);
+    EXPECT_TRUE(received.empty()); // nothing runs inside the signal handler
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT, SIGHUP}));
 }
 
 TEST(ErrorDisplay, NothingIsShownWhenNothingEscapes)
