@@ -9,7 +9,7 @@ packages=(
   libqcustomplot-dev libsimpleini-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libmodbus-dev
   fonts-wine fonts-dejavu-core
-  xvfb xauth imagemagick
+  xvfb xauth x11-utils imagemagick
   desktop-file-utils
 )
 
