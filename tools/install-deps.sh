@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libmodbus-dev
   fonts-wine fonts-dejavu-core
   xvfb xauth imagemagick
+  clang-format
 )
 
 missing=()
