@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libmodbus-dev
   fonts-wine fonts-dejavu-core
   xvfb xauth x11-utils imagemagick
-  desktop-file-utils
+  desktop-file-utils clang-format
 )
 
 missing=()

@@ -8,6 +8,10 @@
 // falls quiet), the address set from its first byte, and the frame handed to
 // libmodbus through a socket pair; libmodbus checks it and answers, and the
 // answer goes back onto the terminal.
+//
+// Given a link path, the peer names its terminal by a symbolic link there,
+// and after a hang-up it can come back on a new terminal under that link: an
+// adapter unplugged and plugged in again.
 #pragma once
 
 #include <algorithm>
@@ -21,8 +25,10 @@
 #include <pty.h>
 #include <string>
 #include <sys/socket.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace qvr::test {
@@ -31,15 +37,15 @@ class TModbusPeer {
 public:
     static constexpr int kRegisters = 16;
 
-    explicit TModbusPeer(std::vector<int> slaves = {50}, std::uint16_t register0 = 0x012C)
+    explicit TModbusPeer(std::vector<int> slaves = {50}, std::uint16_t register0 = 0x012C,
+                         std::string link = {})
+        : link_(std::move(link))
     {
-        char name[128] = {};
-        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+        if (!OpenTerminal())
             return;
-        path_ = name;
         if (::socketpair(AF_UNIX, SOCK_STREAM, 0, inner_) != 0)
             return;
-        ctx_ = modbus_new_rtu(name, 57600, 'N', 8, 1);
+        ctx_ = modbus_new_rtu(path_.c_str(), 57600, 'N', 8, 1);
         if (ctx_ == nullptr)
             return;
         modbus_set_socket(ctx_, inner_[0]);      // the RTU layer reads and writes this descriptor
@@ -68,10 +74,13 @@ public:
             modbus_mapping_free(map);
         if (ctx_ != nullptr)
             modbus_free(ctx_);
+        if (!link_.empty())
+            ::unlink(link_.c_str());
     }
 
     bool Ready() const { return server_.joinable(); }
-    const std::string &Path() const { return path_; }
+    // What the code under test opens: the link when there is one.
+    const std::string &Path() const { return link_.empty() ? path_ : link_; }
 
     // Closes the master side: the terminal hangs up.
     void HangUp()
@@ -83,6 +92,35 @@ public:
             ::close(master_);
         master_ = -1;
     }
+
+    // After a hang-up: serves again on a new terminal that the link now
+    // names. Registers and counts are kept.
+    bool ComeBack()
+    {
+        HangUp();
+        if (link_.empty() || !OpenTerminal())
+            return false;
+        stop_ = false;
+        server_ = std::thread([this] { Serve(); });
+        return true;
+    }
+
+    // The terminal stops carrying bytes from the code under test: its writes
+    // wait for room until the peer hangs up.
+    bool StopOutput() { return ::tcflow(slave_, TCOOFF) == 0; }
+
+    // One byte (an address nobody serves) written into the terminal as the
+    // code under test writes: it reaches the peer after all written before.
+    bool SendMarker()
+    {
+        const std::uint8_t marker = 0;
+        return ::write(slave_, &marker, 1) == 1;
+    }
+
+    // Bytes read from the terminals so far, and the frames they made (a
+    // frame ends when the line falls quiet).
+    long Received() const { return received_; }
+    long Frames() const { return frames_; }
 
     // A holding register of a served address (the first one by default).
     std::uint16_t Register(int index, int slave = -1)
@@ -105,6 +143,25 @@ public:
     }
 
 private:
+    // A new terminal (the slave side kept open as well), named by the link
+    // when there is one.
+    bool OpenTerminal()
+    {
+        if (slave_ >= 0)
+            ::close(slave_);
+        slave_ = -1;
+        char name[128] = {};
+        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+            return false;
+        path_ = name;
+        if (link_.empty())
+            return true;
+        // Re-pointed in one step: whoever opens the link finds a terminal.
+        const std::string next = link_ + ".next";
+        ::unlink(next.c_str());
+        return ::symlink(name, next.c_str()) == 0 && ::rename(next.c_str(), link_.c_str()) == 0;
+    }
+
     modbus_mapping_t *Map(int slave) { return slave < 0 ? maps_.begin()->second : maps_.at(slave); }
 
     // Bytes from the terminal until it has been quiet for a few milliseconds.
@@ -117,6 +174,7 @@ private:
             const ssize_t n = ::read(master_, chunk, sizeof chunk);
             if (n <= 0)
                 break;
+            received_ += n;
             frame.insert(frame.end(), chunk, chunk + n);
         }
         return frame;
@@ -165,8 +223,10 @@ private:
                 continue;
             }
             const std::vector<std::uint8_t> frame = Gather();
-            if (!frame.empty())
-                Answer(frame);
+            if (frame.empty())
+                continue;
+            ++frames_;
+            Answer(frame);
         }
     }
 
@@ -174,6 +234,9 @@ private:
     int slave_ = -1;
     int inner_[2] = {-1, -1}; // libmodbus's end, the peer's end
     std::string path_;
+    std::string link_;
+    std::atomic<long> received_{0};
+    std::atomic<long> frames_{0};
     modbus_t *ctx_ = nullptr;
     std::map<int, modbus_mapping_t *> maps_;
     std::map<int, int> requests_;
