@@ -175,11 +175,16 @@ stop_program() {
   [ "$rc" -eq 0 ] || fail "$1: the program exited with $rc: $(tail -n 5 "$work/$1/output")"
 }
 
-# The main thread so far: on a CPU, and ready but waiting for one (ms); the
-# rest of its time it was blocked (the X server, the disk).
+# Where the main thread's time went from the exec (ms, given then) to now:
+# on a CPU, ready but waiting for one, and the rest blocked (the X server,
+# the disk). Read a few ms after the first request, so an upper bound for it.
+# Sets $sched; no process is started before the figures are read.
 sched_ms() {
-  awk '{ printf "main thread: cpu %.0f ms, run queue %.0f ms", $1 / 1e6, $2 / 1e6 }' \
-    "/proc/$pid/schedstat"
+  local run queued _ now
+  read -r run queued _ <"/proc/$pid/schedstat"
+  now="$(now_ms)"
+  sched="$(awk -v a="$1" -v b="$now" -v r="$run" -v q="$queued" 'BEGIN {
+    e = b - a; printf "at +%.0f ms: cpu %.0f, run queue %.0f, blocked %.0f ms", e, r / 1e6, q / 1e6, e - (r + q) / 1e6 }')"
 }
 cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat"; }
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"; }
@@ -248,7 +253,7 @@ for ((n = 1; n <= starts; n++)); do
   start_peer "$name" --first-request "$work/$name.first"
   start_program "$name" 0
   wait_for 30 has_data "$work/$name.first" || fail "$name: no request in 30 s"
-  sched="$(sched_ms)"
+  sched_ms "$(<"$work/$name/exec_ms")"
   d="$(awk -v a="$(cat "$work/$name/exec_ms")" -v b="$(cat "$work/$name.first")" \
     'BEGIN { printf "%.1f", b - a }')"
   delays+=("$d")
@@ -256,7 +261,7 @@ for ((n = 1; n <= starts; n++)); do
   sleep 1
   stop_program "$name"
   stop_peer "$name"
-  echo "  $name: first request $d ms after the exec (then $sched), load $start_load, exit 0"
+  echo "  $name: first request $d ms after the exec; main thread $sched, load $start_load, exit 0"
 done
 sorted="$(printf '%s\n' "${delays[@]}" | sort -n)"
 median="$(echo "$sorted" | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }')"
