@@ -13,6 +13,7 @@
 #   FIGURES_SECONDS  the measured interval of each run (default 60)
 #   FIGURES_WARMUP   seconds from the first reading to the interval (default 5)
 #   FIGURES_STARTS   starts timed to the first request (default 5)
+#   FIGURES_KEEP=1   keep the temporary folder (settings, logs, the peer's readings)
 # It needs the targets qvr1pc, bus_peer and clock_exec:
 #   cmake --build BUILD_DIR --target qvr1pc bus_peer clock_exec
 #
