@@ -12,10 +12,12 @@
 //
 // Usage: bus_peer [--link PATH] [--silent 53,60] [--late-every N] [--late-ms MS]
 //                 [--bad-crc-every N] [--turnaround-us US] [--seed N]
-//                 [--duration SECONDS] [--log FILE]
+//                 [--duration SECONDS] [--log FILE] [--first-request FILE]
 // The first line on stdout is the path to open; on exit and on SIGUSR1 a
 // one-line summary follows. --log writes "monotonic ms;address;value" for
-// every reading sent with a good CRC.
+// every reading sent with a good CRC. --first-request writes the monotonic
+// time in ms (three decimals) at which the first request began to arrive,
+// for timing the program's start.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -93,13 +95,14 @@ struct TOptions {
     unsigned long Seed = 1;
     double DurationS = 0; // 0: until stopped
     std::string Log;
+    std::string FirstRequest;
 };
 
 void Usage(FILE *to)
 {
     std::fputs("Usage: bus_peer [--link PATH] [--silent 53,60] [--late-every N] [--late-ms MS]\n"
                "                [--bad-crc-every N] [--turnaround-us US] [--seed N]\n"
-               "                [--duration SECONDS] [--log FILE]\n",
+               "                [--duration SECONDS] [--log FILE] [--first-request FILE]\n",
                to);
 }
 
@@ -165,6 +168,8 @@ bool ParseOptions(int argc, char **argv, TOptions &o)
             ok = end != value && *end == '\0' && o.DurationS >= 0;
         } else if (name == "--log") {
             o.Log = value;
+        } else if (name == "--first-request") {
+            o.FirstRequest = value;
         } else {
             std::fprintf(stderr, "bus_peer: unknown option %s\n", name.c_str());
             Usage(stderr);
@@ -297,8 +302,11 @@ public:
             // comes in the request's wire time later.
             const std::int64_t arrivedUs = NowUs();
             const std::vector<std::uint8_t> frame = NextFrame();
-            if (!frame.empty())
-                Answer(frame, arrivedUs);
+            if (frame.empty())
+                continue;
+            if (!m_firstSeen)
+                StampFirstRequest(arrivedUs);
+            Answer(frame, arrivedUs);
         }
     }
 
@@ -341,6 +349,26 @@ private:
     {
         std::fprintf(stderr, "bus_peer: %s: %s\n", what, std::strerror(errno));
         return false;
+    }
+
+    // Once, for the first request: written beside and renamed, so that a
+    // script waiting for the file never reads half a line.
+    void StampFirstRequest(std::int64_t arrivedUs)
+    {
+        m_firstSeen = true;
+        if (m_options.FirstRequest.empty())
+            return;
+        const std::string temporary = m_options.FirstRequest + ".part";
+        FILE *f = std::fopen(temporary.c_str(), "w");
+        if (f == nullptr) {
+            Fail(temporary.c_str());
+            return;
+        }
+        std::fprintf(f, "%lld.%03lld\n", static_cast<long long>(arrivedUs / 1000),
+                     static_cast<long long>(arrivedUs % 1000));
+        if (std::fclose(f) != 0 ||
+            std::rename(temporary.c_str(), m_options.FirstRequest.c_str()) != 0)
+            Fail(m_options.FirstRequest.c_str());
     }
 
     // Reads what the terminal has into m_pending without waiting.
@@ -466,6 +494,7 @@ private:
     int m_inner[2] = {-1, -1}; // libmodbus's end, the peer's end
     std::string m_slaveName;
     bool m_linked = false;
+    bool m_firstSeen = false;
     modbus_t *m_ctx = nullptr;
     FILE *m_log = nullptr;
     std::int64_t m_startUs = 0;

@@ -148,6 +148,7 @@ protected:
     void TearDown() override
     {
         ::unlink((dir_ + "/readings.csv").c_str());
+        ::unlink((dir_ + "/first").c_str());
         ::unlink(Link().c_str());
         ::rmdir(dir_.c_str());
     }
@@ -164,20 +165,23 @@ protected:
 TEST_F(BusPeer, AnswersAsSixteenSensorsAndLogsTheReadingsSent)
 {
     const std::string log = dir_ + "/readings.csv";
-    PeerProcess peer({"--link", Link(), "--silent", "53", "--duration", "2", "--log", log});
+    const std::string first = dir_ + "/first";
+    PeerProcess peer({"--link", Link(), "--silent", "53", "--duration", "2", "--log", log,
+                      "--first-request", first});
     ASSERT_EQ(peer.Path(), Link());
     ASSERT_TRUE(LinkExists());
     Master m(Link(), 300);
     ASSERT_NE(m.get(), nullptr);
 
+    EXPECT_FALSE(std::ifstream(first).good()); // no request yet
     const auto start = Clock::now();
-    const long first = m.Read(50);
+    const long reading = m.Read(50);
     const long took = MicrosecondsSince(start);
     const long last = m.Read(65);
     EXPECT_GE(took, kReadWireTimeUs);
-    ASSERT_GE(first, 0);
+    ASSERT_GE(reading, 0);
     ASSERT_GE(last, 0);
-    EXPECT_LE(first, 1023);
+    EXPECT_LE(reading, 1023);
     EXPECT_LE(last, 1023);
     EXPECT_EQ(m.Read(53), -ETIMEDOUT); // silent
     EXPECT_EQ(m.Read(70), -ETIMEDOUT); // no sensor there
@@ -217,10 +221,19 @@ TEST_F(BusPeer, AnswersAsSixteenSensorsAndLogsTheReadingsSent)
     std::smatch match;
     ASSERT_TRUE(std::regex_match(lines[1], match, row));
     EXPECT_EQ(match[1], "50");
-    EXPECT_EQ(std::stol(match[2]), first);
+    EXPECT_EQ(std::stol(match[2]), reading);
     ASSERT_TRUE(std::regex_match(lines[2], match, row));
     EXPECT_EQ(match[1], "65");
     EXPECT_EQ(std::stol(match[2]), last);
+
+    // When the first request came, on the monotonic clock (steady_clock
+    // here), in ms to the microsecond.
+    double firstMs = 0;
+    ASSERT_TRUE(std::ifstream(first) >> firstMs);
+    const double startMs =
+        std::chrono::duration<double, std::milli>(start.time_since_epoch()).count();
+    EXPECT_GE(firstMs, startMs - 0.001);
+    EXPECT_LE(firstMs, startMs + took / 1000.0);
 }
 
 TEST_F(BusPeer, EveryNthReplyLateOrBrokenAndTheLinkGoneAfterSigterm)
