@@ -185,6 +185,7 @@ void TFMain::SetUpChart()
 void TFMain::WireEvents()
 {
     UartLog->viewport()->installEventFilter(this);
+    Chart1->installEventFilter(this);
     UsbBox->installEventFilter(this);
     OnOffEdit->installEventFilter(this);
     OnMinEdit->installEventFilter(this);
@@ -211,6 +212,10 @@ bool TFMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == UsbBox && event->type() == QEvent::KeyPress)
         return UsbBoxKeyPress(event);
+    // The line chart is redrawn only while it is seen: it catches up with
+    // the points that came while it was hidden before its first paint.
+    if (watched == Chart1 && event->type() == QEvent::Show)
+        Chart1->replot();
     // Only the left button clicks, as on every other control.
     const bool leftButton = (event->type() == QEvent::MouseButtonDblClick ||
                              event->type() == QEvent::MouseButtonPress) &&

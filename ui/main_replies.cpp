@@ -60,7 +60,10 @@ void TFMain::FollowNewestPoints()
         Chart1->xAxis->setRange(range->Lower, range->Upper);
     else
         Chart1->xAxis->rescale(true);
-    Chart1->replot(QCustomPlot::rpQueuedReplot);
+    // A chart nobody sees (its page not shown, or the gauges shown instead)
+    // is drawn when it is shown again.
+    if (Chart1->isVisible())
+        Chart1->replot(QCustomPlot::rpQueuedReplot);
 }
 
 void TFMain::RefreshGauges()

@@ -197,6 +197,34 @@ TEST_F(Replies, BottomAxisShowsTheNewestThirtySteps)
     EXPECT_EQ(range.upper, 39.0);
 }
 
+// The line chart is drawn while it is seen, and catches up when shown.
+TEST_F(Replies, TheChartIsDrawnOnlyWhileSeen)
+{
+    int drawn = 0;
+    QObject::connect(w().Chart1, &QCustomPlot::afterReplot, [&] { ++drawn; });
+    w().show();
+    w().PageControl1->setCurrentWidget(w().TabSheet1);
+    QApplication::processEvents();
+    drawn = 0;
+    Receive(ReadReply(50, 100));
+    Receive(ReadReply(51, 100));
+    QApplication::processEvents();
+    EXPECT_EQ(drawn, 0) << "its page is not shown";
+
+    w().PageControl1->setCurrentWidget(w().TabSheet2);
+    EXPECT_GE(drawn, 1) << "drawn as it is shown, before its first paint";
+    QApplication::processEvents();
+    drawn = 0;
+    Receive(ReadReply(52, 100));
+    QApplication::processEvents();
+    EXPECT_EQ(drawn, 1) << "one queued redraw per reply";
+
+    w().PageControl1->setCurrentWidget(w().TabSheet1);
+    Receive(ReadReply(53, 100));
+    w().PageControl1->setCurrentWidget(w().TabSheet2);
+    EXPECT_EQ(drawn, 2) << "shown again: drawn with the point that came meanwhile";
+}
+
 TEST_F(Replies, SeriesKeepTheirNewestPointsOnly)
 {
     constexpr int kMax = TFMain::kSeriesMaxPoints;
