@@ -366,11 +366,13 @@ void TSimulatedBus::HandleRequest(const std::vector<std::uint8_t> &frame, std::i
     std::int64_t start = requestEndUs + m_turnaroundUs;
     std::size_t gapAfter = 0;
     std::int64_t gapUs = 0;
-    switch (TakeFault(address)) {
+    const Fault fault = TakeFault(address);
+    switch (fault) {
     case Fault::None:
         break;
     case Fault::Silence:
-        return;
+        reply.clear();
+        break;
     case Fault::BadCrc:
         reply[reply.size() - 1] ^= 0x5A;
         break;
@@ -388,6 +390,10 @@ void TSimulatedBus::HandleRequest(const std::vector<std::uint8_t> &frame, std::i
         start = requestEndUs + m_lateDelayUs;
         break;
     }
+    if (m_replyObserver)
+        m_replyObserver(address, fault, reply);
+    if (reply.empty())
+        return;
     ++m_repliesSent;
     Schedule(reply, start, gapAfter, gapUs);
 }

@@ -128,6 +128,14 @@ public:
     // fails once with `status` and changes nothing.
     void FailNextCall(Call call, FtStatus status = FT_IO_ERROR);
 
+    // Called for every request a sensor takes (good CRC, its address, a frame
+    // it answers), once the reply is decided: the fault it met and the bytes
+    // that go on the wire (none for silence). For soak runs that check what
+    // the program shows against what the sensors sent.
+    using ReplyObserver = std::function<void(std::uint8_t address, Fault fault,
+                                             const std::vector<std::uint8_t> &reply)>;
+    void SetReplyObserver(ReplyObserver observer) { m_replyObserver = std::move(observer); }
+
     // Tuning.
     void SetTurnaroundUs(std::int64_t us) { m_turnaroundUs = us; }
     void SetSplitGapUs(std::int64_t us) { m_splitGapUs = us; }
@@ -236,6 +244,7 @@ private:
 
     std::vector<std::pair<int, Fault>> m_injected;
     std::map<Call, FtStatus> m_failNext;
+    ReplyObserver m_replyObserver;
 
     std::array<std::uint64_t, 256> m_requests{};
     std::array<std::uint64_t, kCallKinds> m_calls{};

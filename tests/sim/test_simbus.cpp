@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <set>
+#include <tuple>
 
 using namespace qvr;
 
@@ -435,6 +436,29 @@ TEST_F(SimBus, LateReplyComesAfterTheTimeoutWithoutHoldingUpOthers)
     ASSERT_EQ(late.size(), 7u);
     EXPECT_EQ(late[0], 50);
     EXPECT_TRUE(CrcOk(late));
+}
+
+TEST_F(SimBus, ReplyObserverSeesEachAnsweredRequestAsItGoesOnTheWire)
+{
+    std::vector<std::tuple<int, Fault, Bytes>> seen;
+    bus.SetReplyObserver([&](std::uint8_t address, Fault fault, const Bytes &reply) {
+        seen.emplace_back(address, fault, reply);
+    });
+    const Bytes normal = Exchange(Poll(50));
+    bus.InjectFault(Fault::Silence);
+    EXPECT_TRUE(Exchange(Poll(51)).empty());
+    bus.InjectFault(Fault::BadCrc);
+    const Bytes bad = Exchange(Poll(52));
+    Bytes corrupt = Poll(53);
+    corrupt[7] ^= 0x01;
+    EXPECT_TRUE(Exchange(corrupt).empty());
+    EXPECT_TRUE(Exchange(Poll(66)).empty());
+
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], std::make_tuple(50, Fault::None, normal));
+    EXPECT_EQ(seen[1], std::make_tuple(51, Fault::Silence, Bytes{}));
+    EXPECT_EQ(seen[2], std::make_tuple(52, Fault::BadCrc, bad));
+    EXPECT_EQ(bus.RepliesSent(), 2u);
 }
 
 TEST_F(SimBus, UnplugKillsTheOpenHandleAndPlugAllowsAFreshOpen)
