@@ -319,17 +319,9 @@ TSettings NewFileSettings()
     return s;
 }
 
-TSettings LoadSettings(const QString &path)
+TSettings SettingsFromText(const QByteArray &data)
 {
-    std::optional<QByteArray> data = ReadExisting(path);
-    if (!data) {
-        SaveSettings(path, NewFileSettings());
-        data = ReadExisting(path);
-        if (!data)
-            Fail("Nie można odczytać pliku", path, QStringLiteral("missing after creation"));
-    }
-
-    const OptionsReader ini(*data);
+    const OptionsReader ini(data);
     TSettings s;
     s.AutoSave = ini.Flag("AutoSave", false);
     s.Update = ini.Flag("Update", false);
@@ -347,9 +339,9 @@ TSettings LoadSettings(const QString &path)
     return s;
 }
 
-void SaveSettings(const QString &path, const TSettings &s)
+QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &s)
 {
-    ProfileLines lines(ReadExisting(path).value_or(QByteArray()));
+    ProfileLines lines(existing);
     lines.Set(kSection, "AutoSave", FlagText(s.AutoSave));
     lines.Set(kSection, "Update", FlagText(s.Update));
     lines.Set(kSection, "AutoConnect", FlagText(s.AutoConnect));
@@ -366,7 +358,24 @@ void SaveSettings(const QString &path, const TSettings &s)
     // The coefficient is kept in single precision: 0,1 is saved as 0,100000001490116.
     const float coeff = ParseCoeff(s.Coeff).value_or(1.0f);
     lines.Set(kSection, "Coeff", FormatGeneral(static_cast<double>(coeff)).toUtf8());
-    WriteWhole(path, lines.Text());
+    return lines.Text();
+}
+
+TSettings LoadSettings(const QString &path)
+{
+    std::optional<QByteArray> data = ReadExisting(path);
+    if (!data) {
+        SaveSettings(path, NewFileSettings());
+        data = ReadExisting(path);
+        if (!data)
+            Fail("Nie można odczytać pliku", path, QStringLiteral("missing after creation"));
+    }
+    return SettingsFromText(*data);
+}
+
+void SaveSettings(const QString &path, const TSettings &s)
+{
+    WriteWhole(path, SettingsTextWith(ReadExisting(path).value_or(QByteArray()), s));
 }
 
 QString UserSettingsDir()
