@@ -115,13 +115,13 @@ int ListIndex(int index, int items)
 // line would never be read back. The parser stops at a NUL byte (a file cut
 // short by a power failure may be padded with them): it reads each as the
 // replacement character instead. A line opening a section name that it does
-// not close ("[Adapters") ends the section for the parser, never for the
-// writer: the parser reads it as a comment.
+// not close ("[Adapters", also right after a byte order mark) ends the
+// section for the parser, never for the writer: the parser reads it as a comment.
 QByteArray ForParser(QByteArray data)
 {
     const std::string_view text(data.constData(), static_cast<size_t>(data.size()));
     std::vector<size_t> opened;
-    for (size_t pos = 0; pos < text.size();) {
+    for (size_t pos = data.startsWith("\xEF\xBB\xBF") ? 3 : 0; pos < text.size();) {
         const size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
         const size_t first = text.find_first_not_of(" \t", pos);
         if (first < end && text[first] == '[' &&

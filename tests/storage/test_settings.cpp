@@ -282,6 +282,7 @@ TEST_F(Settings, WhatIsSavedIsReadBackAfterAnyLine)
         QByteArrayLiteral("[Options]\nAutoSave=0\nSaveFile=a\0b\n\0\0\0"),
         "[Options]\nAutoSave=0\n[Adapters\nPort1=/dev/ttyUSB3\n",
         "[\nOptions]\nAutoSave=0\n",
+        "\xEF\xBB\xBF[",
     };
     for (const QByteArray &file : files) {
         Write(file);
