@@ -19,6 +19,14 @@ QLocale &Current()
     return locale;
 }
 
+QString WithPlainExponent(QString text)
+{
+    const QString exponent = Current().exponential();
+    if (exponent.compare(QLatin1String("e"), Qt::CaseInsensitive) != 0)
+        text.replace(exponent, QStringLiteral("E"));
+    return text;
+}
+
 } // namespace
 
 const QLocale &RegionalLocale()
@@ -42,7 +50,12 @@ std::optional<double> ParseRegionalReal(const QString &text)
 
 QString FormatGeneral(double value)
 {
-    return Current().toString(value, 'g', 15);
+    return WithPlainExponent(Current().toString(value, 'g', 15));
+}
+
+QString FormatScientific(double value, int decimals)
+{
+    return WithPlainExponent(Current().toString(value, 'E', decimals));
 }
 
 QString FormatFixed2(double value)

@@ -21,7 +21,7 @@ QString LogNumber(double value)
     QString text = FormatFixed2(magnitude);
     const qsizetype point = text.indexOf(RegionalLocale().decimalPoint());
     if ((point < 0 ? text.size() : point) > 15)
-        text = RegionalLocale().toString(magnitude, 'E', 14);
+        text = FormatScientific(magnitude, 14);
     return value < 0 ? QLatin1Char('-') + text : text;
 }
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <optional>
@@ -109,13 +110,38 @@ int ListIndex(int index, int items)
     return index >= 0 && index < items ? index : -1;
 }
 
+// The bytes as the parser is to see them, so that it finds every line where
+// ProfileLines (the writer) finds it; otherwise a key written after such a
+// line would never be read back. The parser stops at a NUL byte (a file cut
+// short by a power failure may be padded with them): it reads each as the
+// replacement character instead. A line opening a section name that it does
+// not close ("[Adapters", also right after a byte order mark) ends the
+// section for the parser, never for the writer: the parser reads it as a comment.
+QByteArray ForParser(QByteArray data)
+{
+    const std::string_view text(data.constData(), static_cast<size_t>(data.size()));
+    std::vector<size_t> opened;
+    for (size_t pos = data.startsWith("\xEF\xBB\xBF") ? 3 : 0; pos < text.size();) {
+        const size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
+        const size_t first = text.find_first_not_of(" \t", pos);
+        if (first < end && text[first] == '[' &&
+            text.substr(first, end - first).find(']') == text.npos)
+            opened.push_back(first);
+        pos = end + 1;
+    }
+    for (const size_t at : opened)
+        data[static_cast<qsizetype>(at)] = ';';
+    return data.replace('\0', "\xEF\xBF\xBD");
+}
+
 // The [Options] keys as the file reader sees them: names matched without
 // regard to case, the first of repeated keys wins.
 class OptionsReader {
 public:
     explicit OptionsReader(const QByteArray &data) : ini_(false, true, false)
     {
-        if (ini_.LoadData(data.constData(), static_cast<size_t>(data.size())) < 0)
+        const QByteArray text = ForParser(data);
+        if (ini_.LoadData(text.constData(), static_cast<size_t>(text.size())) < 0)
             throw std::bad_alloc();
     }
 
@@ -289,7 +315,10 @@ private:
     {
         if (at > 0 && lines_[at - 1].eol.isEmpty())
             lines_[at - 1].eol = newline_;
-        lines_.insert(lines_.begin() + at, Line{std::move(text), newline_});
+        // A lone CR before an empty line ended by LF would join it into one CR LF.
+        const bool joins = newline_ == "\r" && at < static_cast<int>(lines_.size()) &&
+                           lines_[at].text.isEmpty() && lines_[at].eol == "\n";
+        lines_.insert(lines_.begin() + at, Line{std::move(text), joins ? "\r\n" : newline_});
     }
 
     QByteArray bom_;
@@ -319,17 +348,9 @@ TSettings NewFileSettings()
     return s;
 }
 
-TSettings LoadSettings(const QString &path)
+TSettings SettingsFromText(const QByteArray &data)
 {
-    std::optional<QByteArray> data = ReadExisting(path);
-    if (!data) {
-        SaveSettings(path, NewFileSettings());
-        data = ReadExisting(path);
-        if (!data)
-            Fail("Nie można odczytać pliku", path, QStringLiteral("missing after creation"));
-    }
-
-    const OptionsReader ini(*data);
+    const OptionsReader ini(data);
     TSettings s;
     s.AutoSave = ini.Flag("AutoSave", false);
     s.Update = ini.Flag("Update", false);
@@ -347,9 +368,9 @@ TSettings LoadSettings(const QString &path)
     return s;
 }
 
-void SaveSettings(const QString &path, const TSettings &s)
+QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &s)
 {
-    ProfileLines lines(ReadExisting(path).value_or(QByteArray()));
+    ProfileLines lines(existing);
     lines.Set(kSection, "AutoSave", FlagText(s.AutoSave));
     lines.Set(kSection, "Update", FlagText(s.Update));
     lines.Set(kSection, "AutoConnect", FlagText(s.AutoConnect));
@@ -366,7 +387,24 @@ void SaveSettings(const QString &path, const TSettings &s)
     // The coefficient is kept in single precision: 0,1 is saved as 0,100000001490116.
     const float coeff = ParseCoeff(s.Coeff).value_or(1.0f);
     lines.Set(kSection, "Coeff", FormatGeneral(static_cast<double>(coeff)).toUtf8());
-    WriteWhole(path, lines.Text());
+    return lines.Text();
+}
+
+TSettings LoadSettings(const QString &path)
+{
+    std::optional<QByteArray> data = ReadExisting(path);
+    if (!data) {
+        SaveSettings(path, NewFileSettings());
+        data = ReadExisting(path);
+        if (!data)
+            Fail("Nie można odczytać pliku", path, QStringLiteral("missing after creation"));
+    }
+    return SettingsFromText(*data);
+}
+
+void SaveSettings(const QString &path, const TSettings &s)
+{
+    WriteWhole(path, SettingsTextWith(ReadExisting(path).value_or(QByteArray()), s));
 }
 
 QString UserSettingsDir()

@@ -2,6 +2,7 @@
 // at start and written once at close. Values in, values out; no widgets.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace qvr {
@@ -27,16 +28,23 @@ struct TSettings {
 // Values a missing file is created with.
 TSettings NewFileSettings();
 
-// Reads the file, creating it with NewFileSettings() first when it does not
-// exist. A key that is missing or unparsable takes its own fallback value,
-// which is not always the new-file value (Update, AutoConnect, SaveFile).
-// Throws std::runtime_error naming the file when it cannot be created or read.
+// The settings the bytes of a config.ini hold. A key that is missing or
+// unparsable takes its own fallback value, which is not always the new-file
+// value (Update, AutoConnect, SaveFile).
+TSettings SettingsFromText(const QByteArray &data);
+
+// The bytes of `existing` with the thirteen keys rewritten in file order;
+// everything else (other keys and sections, comments, blank lines) is kept
+// as it was.
+QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &settings);
+
+// Reads the file (SettingsFromText), creating it with NewFileSettings() first
+// when it does not exist. Throws std::runtime_error naming the file when it
+// cannot be created or read.
 TSettings LoadSettings(const QString &path);
 
-// Rewrites the thirteen keys in file order; everything else in the file
-// (other keys and sections, comments, blank lines) is kept as it was. The
-// file is written once. Throws std::runtime_error naming the file when it
-// cannot be read or written.
+// Rewrites the file with SettingsTextWith, in one write. Throws
+// std::runtime_error naming the file when it cannot be read or written.
 void SaveSettings(const QString &path, const TSettings &settings);
 
 // The per-user folder for the settings: $XDG_CONFIG_HOME/qvr1pc, by default

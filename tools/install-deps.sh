@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ pkg-config
+  clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
   libqcustomplot-dev libsimpleini-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libmodbus-dev

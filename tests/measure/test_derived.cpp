@@ -61,6 +61,15 @@ TEST_F(Derived, RegionalFormatsWithoutGroupsOrZone)
     EXPECT_EQ(ParseRegionalReal(QStringLiteral("65 535")), std::nullopt);
     EXPECT_EQ(RegionalLongTime(QTime(14, 3, 27)), QStringLiteral("14:03:27"));
 
+    // Swedish writes its exponent "×10^", which it cannot read back.
+    SetRegionalLocale(QLocale(QLocale::Swedish, QLocale::Sweden));
+    for (const double value : {1e-5, 2.5e40, -1e300}) {
+        const QString text = FormatGeneral(value);
+        EXPECT_TRUE(text.contains(u'E')) << text.toStdString();
+        EXPECT_EQ(ParseRegionalReal(text), value) << text.toStdString();
+    }
+    EXPECT_EQ(FormatScientific(1e15, 2), QStringLiteral("1,00E+15"));
+
     SetRegionalLocale(QLocale::c());
     EXPECT_EQ(FormatFixed2(50.048875), QStringLiteral("50.05"));
     EXPECT_EQ(ParseRegionalReal(QStringLiteral("0,5")), std::nullopt);

@@ -120,6 +120,24 @@ TEST_F(LogLine, PerSensorValues)
     }
 }
 
+TEST_F(LogLine, ExponentIsWrittenAsEInEveryLocale)
+{
+    // Qt's own exponent for these is "×10^" (Swedish, Lithuanian) or a
+    // Cyrillic "Е" (Ukrainian).
+    const QLocale locales[] = {QLocale(QLocale::Polish, QLocale::Poland),
+                               QLocale(QLocale::Swedish, QLocale::Sweden),
+                               QLocale(QLocale::Lithuanian, QLocale::Lithuania),
+                               QLocale(QLocale::Ukrainian, QLocale::Ukraine)};
+    for (const QLocale &locale : locales) {
+        SetRegionalLocale(locale);
+        Readings r = Filled(NoReading);
+        r[0] = 1001;
+        EXPECT_EQ(BuildLogLine({false, false, false, false, true}, kNow, 0, r, "-1E12"),
+                  "-1,00099999589990E+15;\r\n")
+            << locale.name().toStdString();
+    }
+}
+
 class LogFile : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }

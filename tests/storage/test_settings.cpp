@@ -271,6 +271,38 @@ TEST_F(Settings, EverythingElseInTheFileIsKept)
     EXPECT_EQ(Describe(LoadSettings(path_)), Describe(loaded));
 }
 
+// Lines the file parser alone would misread hide nothing after them: a NUL
+// byte (files cut short by a power failure are often padded with them), a
+// section name left open.
+TEST_F(Settings, WhatIsSavedIsReadBackAfterAnyLine)
+{
+    const QByteArray files[] = {
+        QByteArray(512, '\0'),
+        QByteArrayLiteral("; us\0tawienia\n[Options]\nAutoSave=0\n"),
+        QByteArrayLiteral("[Options]\nAutoSave=0\nSaveFile=a\0b\n\0\0\0"),
+        "[Options]\nAutoSave=0\n[Adapters\nPort1=/dev/ttyUSB3\n",
+        "[\nOptions]\nAutoSave=0\n",
+        "\xEF\xBB\xBF[",
+    };
+    for (const QByteArray &file : files) {
+        Write(file);
+        TSettings s = LoadSettings(path_);
+        s.AutoSave = true;
+        s.SensorCount = 7;
+        SaveSettings(path_, s);
+        EXPECT_EQ(Describe(LoadSettings(path_)), Describe(s)) << Read().toStdString();
+    }
+}
+
+TEST_F(Settings, NewKeysBeforeABlankLineKeepIt)
+{
+    // The first line end, which new keys take, is a lone CR; the blank line
+    // after the last entry ends with LF.
+    Write("[Options]\rAutoSave=1\r\n\n[Other]\r");
+    SaveSettings(path_, LoadSettings(path_));
+    EXPECT_TRUE(Read().endsWith("=0\r\nCoeff=1\r\n\n[Other]\r")) << Read().toStdString();
+}
+
 TEST_F(Settings, MissingSectionIsAddedAtTheEnd)
 {
     Write("[Adapters]\nport=/dev/pts/3");
