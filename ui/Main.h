@@ -104,8 +104,10 @@ public:
     // Grid rows, series and gauges for `count` active sensors; the table reset.
     void SetupSensorDisplay(int count);
 
-    // Points each chart series keeps; older points leave from the left.
-    static constexpr int kSeriesMaxPoints = 100000;
+    // Points each chart series keeps; older points leave from the left. The
+    // bottom axis never shows more than kChartWindow steps and the chart
+    // cannot be scrolled, so older points would only fill memory.
+    static constexpr int kSeriesMaxPoints = 1000;
 
     // Starts a timer unless it is already running: enabling a running timer
     // must not restart its interval.
