@@ -1,8 +1,9 @@
 // The receive path as the window drives it: bytes arrive over receive ticks
 // through CFtdi into the receiver, which frames them by silence; each frame
 // is decoded, good read replies go to the measurement model, which is also
-// polled and timed out; the value texts and the log line are built from its
-// readings.
+// polled and timed out; the value texts are built from each reading and the
+// log line from the readings the input leaves (any state the readings pass
+// through is also the end of a shorter input).
 //
 // Input: locale, bits (log fields 0..4, polling on 5), sensor count index
 // (byte % 17 - 1), coefficient length (byte % 12) and text, then operations:
@@ -211,6 +212,15 @@ public:
         ProcessFrame(*frame);
     }
 
+    // The log line of the readings as they stand.
+    void LogLine()
+    {
+        const QDateTime now(QDate(2011, 5, 12), QTime(0, 0).addMSecs(ticks_ * 20 % 86400000));
+        const QByteArray line =
+            BuildLogLine(fields_, now, sensorCountIndex_, model_.SensorReading(), coeff_);
+        CheckLogLine(line, fields_, sensorCountIndex_, model_.SensorReading(), coeff_);
+    }
+
 private:
     static void CheckFrame(const TDecodedFrame &frame, const std::vector<std::uint8_t> &bytes)
     {
@@ -292,11 +302,6 @@ private:
         }
         if (const std::optional<TAxisRange> axis = model_.BottomAxis(sensorCountIndex_ + 1))
             FUZZ_REQUIRE(axis->Lower >= 0 && axis->Upper - axis->Lower == kChartWindow);
-
-        const QDateTime now(QDate(2011, 5, 12), QTime(0, 0).addMSecs(ticks_ * 20 % 86400000));
-        const QByteArray line =
-            BuildLogLine(fields_, now, sensorCountIndex_, model_.SensorReading(), coeff_);
-        CheckLogLine(line, fields_, sensorCountIndex_, model_.SensorReading(), coeff_);
     }
 
     TAdapter &adapter_;
@@ -369,5 +374,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
         }
     }
+    window.LogLine();
     return 0;
 }
