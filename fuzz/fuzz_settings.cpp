@@ -193,7 +193,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // Saved unchanged: the same values come back, the coefficient in single
     // precision.
-    const TSettings reread = SettingsFromText(SettingsTextWith(file, read));
+    const QByteArray unchanged = SettingsTextWith(file, read);
+    const TSettings reread = SettingsFromText(unchanged);
+    if (!SameExceptCoeff(read, reread))
+        std::fprintf(stderr, "read   %s\nreread %s\nsaved:\n%s\n", Describe(read).constData(),
+                     Describe(reread).constData(),
+                     unchanged.toPercentEncoding(" =[];#\r\n").constData());
     FUZZ_REQUIRE(SameExceptCoeff(read, reread));
     FUZZ_REQUIRE(StoredCoeff(read.Coeff) == StoredCoeff(reread.Coeff));
 

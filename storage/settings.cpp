@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -155,10 +156,14 @@ public:
 
     bool Flag(const char *key, bool fallback) const { return Integer(key, fallback) != 0; }
 
+    // The value's characters as they stand: a byte order mark at its start
+    // is one of them (decoding it away would leave a leading space that the
+    // next reading trims, so the value would change with every save).
     QString Text(const char *key, const char *fallback) const
     {
         const char *value = Value(key);
-        return QString::fromUtf8(value != nullptr ? value : fallback);
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        return utf8(value != nullptr ? value : fallback);
     }
 
     // Read as a regional real and shown in the general format, so the text

@@ -83,17 +83,21 @@ void TFMain::ProcessFrame(const qvr::TDecodedFrame &frame)
 void TFMain::AppendLogLine(const QString &text, const QColor &colour)
 {
     // A cursor of its own: the operator's selection keeps its place and the
-    // lines already there keep their colours.
+    // lines already there keep their colours. One edit for the new line, so
+    // that only the lines scrolled in are laid out and repainted, not the
+    // whole view (two lines for every reading, all day).
     QTextDocument *document = UartLog->document();
     QScrollBar *bar = UartLog->verticalScrollBar();
     const bool following = bar->value() == bar->maximum();
     QTextCharFormat format;
     format.setForeground(colour);
     QTextCursor cursor(document);
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
     if (!document->isEmpty())
         cursor.insertBlock(QTextBlockFormat(), format);
     cursor.insertText(text, format);
+    cursor.endEditBlock();
     if (following)
         bar->setValue(bar->maximum());
 }

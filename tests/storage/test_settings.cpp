@@ -283,6 +283,7 @@ TEST_F(Settings, WhatIsSavedIsReadBackAfterAnyLine)
         "[Options]\nAutoSave=0\n[Adapters\nPort1=/dev/ttyUSB3\n",
         "[\nOptions]\nAutoSave=0\n",
         "\xEF\xBB\xBF[",
+        "[Options]\nSaveFile =\xEF\xBB\xBF d.csv\n", // a byte order mark starting a value
     };
     for (const QByteArray &file : files) {
         Write(file);

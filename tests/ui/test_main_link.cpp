@@ -9,8 +9,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QListWidget>
+#include <QPaintEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -574,6 +576,44 @@ TEST_F(LinkWindow, SelectionInTheLogKeepsItsTextAndColours)
                                                    {"RX: 32 ", kBlue}}));
     w().UartLog->copy();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
+}
+
+// Two lines a reading, all day: a full log that follows its newest line
+// repaints only the lines scrolled in, not the whole view, and still shows
+// the newest line at the bottom.
+TEST_F(LinkWindow, NewLinesRepaintOnlyWhatScrollsIn)
+{
+    struct PaintedArea : QObject {
+        long pixels = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                for (const QRect &r : static_cast<QPaintEvent *>(e)->region())
+                    pixels += r.width() * r.height();
+            return false;
+        }
+    } painted;
+    w().show();
+    for (int i = 0; i < 100; ++i)
+        w().SendFrame(50, 3, 0, 1, 0);
+    QApplication::processEvents();
+    QWidget *view = w().UartLog->viewport();
+    view->installEventFilter(&painted);
+
+    for (int reading = 0; reading < 10; ++reading) {
+        w().AppendLogLine(QStringLiteral("RX: 32 03 02 01 2C BC 0D "), qvr::kRxColor);
+        w().SendFrame(51, 3, 0, 1, 0);
+        QApplication::processEvents();
+    }
+
+    const long viewArea = static_cast<long>(view->width()) * view->height();
+    EXPECT_GT(painted.pixels, 0);
+    EXPECT_LT(painted.pixels, 10 * viewArea / 3);
+    const QScrollBar *bar = w().UartLog->verticalScrollBar();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    const QTextBlock last = w().UartLog->document()->lastBlock();
+    EXPECT_EQ(last.text(), QStringLiteral("TX: 33 03 00 00 00 01 80 18 "));
+    EXPECT_LE(w().UartLog->cursorRect(QTextCursor(last)).bottom(), view->height());
 }
 
 TEST_F(LinkWindow, LogKeepsOnlyTheNewestLines)
