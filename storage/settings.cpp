@@ -158,11 +158,13 @@ public:
 
     // The value's characters as they stand: a byte order mark at its start
     // is one of them (decoding it away would leave a leading space that the
-    // next reading trims, so the value would change with every save).
+    // next reading trims, so the value would change with every save); a
+    // character cut short at its end is one too, shown as a replacement.
     QString Text(const char *key, const char *fallback) const
     {
         const char *value = Value(key);
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                      QStringDecoder::Flag::ConvertInitialBom);
         return utf8(value != nullptr ? value : fallback);
     }
 

@@ -284,6 +284,7 @@ TEST_F(Settings, WhatIsSavedIsReadBackAfterAnyLine)
         "[\nOptions]\nAutoSave=0\n",
         "\xEF\xBB\xBF[",
         "[Options]\nSaveFile =\xEF\xBB\xBF d.csv\n", // a byte order mark starting a value
+        "[Options]\nSaveFile=d.csv\t\xEF \n",        // a character cut short ending it
     };
     for (const QByteArray &file : files) {
         Write(file);
