@@ -187,13 +187,14 @@ sched_ms() {
   sched="$(awk -v a="$1" -v b="$now" -v r="$run" -v q="$queued" 'BEGIN {
     e = b - a; printf "at +%.0f ms: cpu %.0f, run queue %.0f, blocked %.0f ms", e, r / 1e6, q / 1e6, e - (r + q) / 1e6 }')"
 }
-cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat"; }
+cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12, $13 }' "/proc/$pid/stat"; } # user, system
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"; }
 log_lines() { if [ -f "$1" ]; then wc -l <"$1"; else echo 0; fi; }
 
 # run NAME CHART_TYPE BUS_PEER_OPTION...: the program polls sixteen sensors;
 # after the first reading and the warm-up, one interval of FIGURES_SECONDS is
-# measured. Sets readings_s, cpu_pct, rss0_mb, rss1_mb, log_s, load, summary.
+# measured. Sets readings_s, cpu_pct (cpu_split: user and system), rss0_mb,
+# rss1_mb, log_s, load, summary.
 run() {
   local name="$1" chart="$2"
   shift 2
@@ -202,10 +203,12 @@ run() {
   wait_for 30 has_line "$work/$name.readings" 2 || fail "$name: no reading in 30 s"
   sleep "$warmup"
 
-  local t0 t1 c0 c1 r0 r1 l0 l1
-  t0="$(now_ms)" c0="$(cpu_ticks)" r0="$(rss_kb)" l0="$(log_lines "$work/$name/pomiar.csv")"
+  local t0 t1 u0 u1 s0 s1 r0 r1 l0 l1
+  read -r u0 s0 < <(cpu_ticks)
+  t0="$(now_ms)" r0="$(rss_kb)" l0="$(log_lines "$work/$name/pomiar.csv")"
   sleep "$seconds"
-  t1="$(now_ms)" c1="$(cpu_ticks)" r1="$(rss_kb)" l1="$(log_lines "$work/$name/pomiar.csv")"
+  read -r u1 s1 < <(cpu_ticks)
+  t1="$(now_ms)" r1="$(rss_kb)" l1="$(log_lines "$work/$name/pomiar.csv")"
   load="$(loadavg)"
 
   stop_program "$name"
@@ -213,12 +216,14 @@ run() {
   readings_s="$(awk -F';' -v a="$t0" -v b="$t1" \
     'NR > 1 && $1 >= a && $1 < b { n++ } END { printf "%.3f", n * 1000 / (b - a) }' \
     "$work/$name.readings")"
-  cpu_pct="$(awk -v c="$((c1 - c0))" -v hz="$hz" -v a="$t0" -v b="$t1" \
+  cpu_pct="$(awk -v c="$((u1 - u0 + s1 - s0))" -v hz="$hz" -v a="$t0" -v b="$t1" \
     'BEGIN { printf "%.2f", 100 * c / hz / ((b - a) / 1000) }')"
+  cpu_split="$(awk -v u="$((u1 - u0))" -v s="$((s1 - s0))" -v hz="$hz" -v a="$t0" -v b="$t1" \
+    'BEGIN { d = hz * (b - a) / 1000; printf "user %.2f, system %.2f", 100 * u / d, 100 * s / d }')"
   rss0_mb="$(awk -v k="$r0" 'BEGIN { printf "%.1f", k / 1024 }')"
   rss1_mb="$(awk -v k="$r1" 'BEGIN { printf "%.1f", k / 1024 }')"
   log_s="$(awk -v n="$((l1 - l0))" -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", n * 1000 / (b - a) }')"
-  echo "  $name: readings $readings_s/s, cpu $cpu_pct %, rss $rss0_mb -> $rss1_mb MiB," \
+  echo "  $name: readings $readings_s/s, cpu $cpu_pct % ($cpu_split), rss $rss0_mb -> $rss1_mb MiB," \
     "log $log_s lines/s, load $load, exit 0"
   echo "    bus_peer: $summary"
 }
@@ -238,13 +243,13 @@ echo "each interval ${seconds} s after the first reading + ${warmup} s"
 echo
 
 run pace_all 0
-all_s=$readings_s all_load=$load line_cpu=$cpu_pct line_rss0=$rss0_mb line_rss1=$rss1_mb
+all_s=$readings_s all_load=$load line_cpu=$cpu_pct line_split="$cpu_split" line_rss0=$rss0_mb line_rss1=$rss1_mb
 line_log=$log_s
 run pace_silent 0 --silent 57
 silent_s=$readings_s silent_load=$load
 echo "    rounds: $(rounds pace_silent)"
 run gauges 1
-gauge_cpu=$cpu_pct gauge_rss0=$rss0_mb gauge_rss1=$rss1_mb gauge_load=$load gauge_log=$log_s
+gauge_cpu=$cpu_pct gauge_split="$cpu_split" gauge_rss0=$rss0_mb gauge_rss1=$rss1_mb gauge_load=$load gauge_log=$log_s
 
 # Start to the first request: from just before the exec to the first request's
 # first byte at the peer, one clock (CLOCK_MONOTONIC) for both.
@@ -276,10 +281,12 @@ printf '%-46s %-18s %-16s %-7s %s\n' "pace, 57 silent (readings/s)" "$silent_s" 
   "$(ratio "$silent_s" "$design_silent")" "$silent_load"
 printf '%-46s %-18s %-16s %-7s %s\n' "CPU, line chart, log on (% of one core)" "$line_cpu" "<= 3" "" \
   "$all_load"
+printf '%-46s %-34s %s\n' "  of which (% of one core)" "$line_split" ""
 printf '%-46s %-18s %-16s %-7s %s\n' "VmRSS, line chart (MiB, start -> end)" "$line_rss0 -> $line_rss1" "" "" \
   "$all_load"
 printf '%-46s %-18s %-16s %-7s %s\n' "CPU, gauges, log on (% of one core)" "$gauge_cpu" "<= 3" "" \
   "$gauge_load"
+printf '%-46s %-34s %s\n' "  of which (% of one core)" "$gauge_split" ""
 printf '%-46s %-18s %-16s %-7s %s\n' "VmRSS, gauges (MiB, start -> end)" "$gauge_rss0 -> $gauge_rss1" "" "" \
   "$gauge_load"
 printf '%-46s %-18s %-16s %-7s %s\n' "log lines/s (line chart; gauges)" "$line_log; $gauge_log" "10" "" ""
