@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <chrono>
 #include <map>
@@ -317,6 +318,13 @@ FtStatus TSerialPortLibrary::OpenEx(const std::string &description, std::uint32_
             return FT_DEVICE_NOT_OPENED;
 #ifdef Q_OS_UNIX
         AskLowLatency(port->handle());
+        // The receive tick fetches the bytes itself (GetStatus, Read). The
+        // port's own read notification would only wake the event loop for
+        // every reply, copy the bytes once more and keep the terminal in
+        // every wait of the loop.
+        for (QSocketNotifier *notifier : port->findChildren<QSocketNotifier *>())
+            if (notifier->type() == QSocketNotifier::Read)
+                notifier->setEnabled(false);
 #endif
         const FtHandle id = nextHandle_++;
         open_[id] = TOpenPort{std::move(port), entry->Location};
