@@ -61,6 +61,13 @@ private:
     std::size_t pos_ = 0;
 };
 
+// The log fields in the low five bits of `bits`: date, time, raw, percent,
+// scaled value.
+inline TLogFields LogFieldsFrom(std::uint8_t bits)
+{
+    return {(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0, (bits & 16) != 0};
+}
+
 // C (decimal point), Polish (decimal comma), Swedish (decimal comma and a
 // short date with hyphens).
 inline void PickRegionalLocale(std::uint8_t choice)

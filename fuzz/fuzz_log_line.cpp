@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     TInput in(data, size);
     PickRegionalLocale(in.Byte());
     const std::uint8_t bits = in.Byte();
-    const TLogFields fields{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0,
-                            (bits & 16) != 0};
+    const TLogFields fields = LogFieldsFrom(bits);
     const int sensorCountIndex = static_cast<std::int8_t>(in.Byte());
     // 1900-01-01 and some two centuries on; any time of day.
     const QDate day = QDate::fromJulianDay(2415021 + in.Number(2) % 73000);

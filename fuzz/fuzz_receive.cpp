@@ -324,8 +324,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     TInput in(data, size);
     PickRegionalLocale(in.Byte());
     const std::uint8_t bits = in.Byte();
-    const TLogFields fields{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0,
-                            (bits & 16) != 0};
+    const TLogFields fields = LogFieldsFrom(bits);
     const int sensorCountIndex = in.Byte() % 17 - 1;
     const QString coeff = QString::fromLatin1(in.Take(in.Byte() % 12));
 
