@@ -6,6 +6,7 @@
 #include "ui/fonts.h"
 
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
 namespace qvr {
@@ -55,28 +56,52 @@ void StartWindow(TFMain &window)
     window.show();
 }
 
+int SaveAtSignal(TFMain &window)
+{
+    try {
+        window.FormClose();
+        return 0;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    } catch (...) {
+        std::fputs("\n", stderr);
+    }
+    return 1;
+}
+
 int RunApplication(int &argc, char **argv, const LibraryFactory &makeLibrary)
 {
+    // Before anything else: a stop request in the first milliseconds is
+    // taken like any other, never the default end with no save.
+    CatchTerminationSignals();
+    int exitCode = 0;
     try {
         TApplication app(argc, argv);
         SetUpApplication();
         std::unique_ptr<ID2xx> library;
         std::unique_ptr<TFMain> FMain;
         bool stopRequested = false;
-        // A request to stop closes the window as its close button does (the
-        // settings are saved), then leaves every running loop, a message
-        // box's included.
-        const TTerminationSignals stopSignals([&](int) {
+        // A request to stop saves the settings as the close button does, but
+        // waits for nobody: a failed save goes to standard error and the exit
+        // code, not into a message box. Then every running loop is left, a
+        // message box's included; the window is not closed again.
+        TTerminationSignals stopSignals([&](int) {
+            if (stopRequested)
+                return;
             stopRequested = true;
-            if (FMain)
-                FMain->close();
-            TApplication::exit(0);
+            if (FMain && FMain->isVisible())
+                exitCode = SaveAtSignal(*FMain);
+            TApplication::exit(exitCode);
         });
+        stopSignals.TakePending();
         RunGuarded([&] {
+            if (stopRequested)
+                return true;
             const QString configPath = SettingsPath(TApplication::applicationDirPath());
             library = makeLibrary(configPath);
             FMain = std::make_unique<TFMain>(*library, configPath);
             StartWindow(*FMain);
+            stopSignals.TakePending();
             if (!stopRequested)
                 TApplication::exec();
             return true;
@@ -84,7 +109,7 @@ int RunApplication(int &argc, char **argv, const LibraryFactory &makeLibrary)
     } catch (...) {
         // Without an application object there is nothing to show the error on.
     }
-    return 0;
+    return exitCode;
 }
 
 } // namespace qvr

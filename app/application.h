@@ -36,10 +36,17 @@ void StartWindow(TFMain &window);
 // which also names the serial ports of [Adapters].
 using LibraryFactory = std::function<std::unique_ptr<ID2xx>(const QString &configPath)>;
 
+// The settings saved as at close, for a stop signal: a failure is written to
+// standard error (the text the error display would show) and gives 1; 0 when
+// saved.
+int SaveAtSignal(TFMain &window);
+
 // Application title "QVR 1 - PC", the settings file (config.ini beside the
 // executable, or in the per-user settings folder where the executable's
 // folder cannot hold it), the main window, the message loop. SIGTERM, SIGINT
-// and SIGHUP close the window as its close button does. Always 0.
+// and SIGHUP, caught from the first line on, save the settings as the close
+// button does and end the program. The exit code is 0, or 1 when a stop
+// signal's save failed.
 int RunApplication(int &argc, char **argv, const LibraryFactory &makeLibrary);
 
 } // namespace qvr

@@ -15,12 +15,19 @@ namespace qvr {
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// Made once and never closed: a handler running at any moment writes to
+// this pipe and nothing else, never to a descriptor reused for a file.
 int pipeFds[2] = {-1, -1};
 
 extern "C" void OnTerminationSignal(int signal)
 {
     // Only async-signal-safe calls here.
     const int saved = errno;
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (const int s : kSignals)
+        ::sigaction(s, &ignore, nullptr);
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(pipeFds[1], &number, 1);
     errno = saved;
@@ -28,45 +35,47 @@ extern "C" void OnTerminationSignal(int signal)
 
 } // namespace
 
-TTerminationSignals::TTerminationSignals(std::function<void(int)> onSignal)
-    : onSignal_(std::move(onSignal))
+void CatchTerminationSignals()
 {
-    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         pipeFds[0] = pipeFds[1] = -1;
         return;
     }
-    notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &TTerminationSignals::Drain);
     struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);
+    // The three block one another while the handler runs, so that only the
+    // first of two close together is taken.
+    for (const int s : kSignals)
+        sigaddset(&action.sa_mask, s);
     action.sa_flags = SA_RESTART;
     for (const int s : kSignals)
         ::sigaction(s, &action, nullptr);
 }
 
-TTerminationSignals::~TTerminationSignals()
+TTerminationSignals::TTerminationSignals(std::function<void(int)> onSignal)
+    : onSignal_(std::move(onSignal))
 {
-    if (!notifier_)
+    CatchTerminationSignals();
+    if (pipeFds[0] < 0)
         return;
-    for (const int s : kSignals)
-        ::signal(s, SIG_DFL);
-    delete notifier_;
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    pipeFds[0] = pipeFds[1] = -1;
+    notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &TTerminationSignals::Drain);
 }
+
+TTerminationSignals::~TTerminationSignals() = default;
 
 void TTerminationSignals::Drain()
 {
     unsigned char number = 0;
-    while (::read(pipeFds[0], &number, 1) == 1)
+    while (pipeFds[0] >= 0 && ::read(pipeFds[0], &number, 1) == 1)
         onSignal_(number);
 }
 
 #else
 
 // Other systems end the program through their own session messages.
+void CatchTerminationSignals() {}
 TTerminationSignals::TTerminationSignals(std::function<void(int)> onSignal)
     : onSignal_(std::move(onSignal))
 {

@@ -8,6 +8,13 @@
 #include <cmath>
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace qvr {
 
 namespace {
@@ -59,27 +66,116 @@ QByteArray BuildLogLine(const TLogFields &fields, const QDateTime &now, int sens
     return line.toUtf8();
 }
 
+namespace {
+
+// Opens the log for appending, creating it when missing, without ever
+// blocking: a FIFO without a reader, a device or a folder in its place is
+// refused, as is anything else that is not a regular file.
+class TLogFile {
+public:
+    explicit TLogFile(const QString &path)
+    {
+#ifdef Q_OS_UNIX
+        const QByteArray name = QFile::encodeName(path);
+        fd_ = ::open(name.constData(),
+                     O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        struct stat st = {};
+        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)))
+            Close();
+#else
+        file_.setFileName(path);
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+            return;
+        opened_ = true;
+#endif
+    }
+    ~TLogFile()
+    {
+        Close();
+    }
+    TLogFile(const TLogFile &) = delete;
+    TLogFile &operator=(const TLogFile &) = delete;
+
+    bool IsOpen() const
+    {
+#ifdef Q_OS_UNIX
+        return fd_ >= 0;
+#else
+        return opened_;
+#endif
+    }
+
+    // The whole of `data`, in as few writes as the system allows.
+    bool Write(const QByteArray &data)
+    {
+#ifdef Q_OS_UNIX
+        qsizetype done = 0;
+        while (done < data.size()) {
+            const ssize_t n =
+                ::write(fd_, data.constData() + done, static_cast<size_t>(data.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += n;
+        }
+        return true;
+#else
+        return file_.write(data) == data.size();
+#endif
+    }
+
+    // False when the system reports a failure on closing (a delayed write error).
+    bool Close()
+    {
+#ifdef Q_OS_UNIX
+        if (fd_ < 0)
+            return false;
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        return rc == 0;
+#else
+        if (!opened_)
+            return false;
+        opened_ = false;
+        file_.close();
+        return file_.error() == QFileDevice::NoError;
+#endif
+    }
+
+private:
+#ifdef Q_OS_UNIX
+    int fd_ = -1;
+#else
+    QFile file_;
+    bool opened_ = false;
+#endif
+};
+
+} // namespace
+
 bool AppendToLog(const QString &path, const QByteArray &line)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    TLogFile file(path);
+    if (!file.IsOpen())
         return false;
-    const bool written = file.write(line) == line.size();
-    // close() flushes; a failure there leaves an error on the file.
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
+    const bool written = file.Write(line);
+    return file.Close() && written;
+}
+
+bool IsStorableLogPath(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    return std::none_of(path.begin(), path.end(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
 bool CreateIfMissing(const QString &path)
 {
-    if (QFile::exists(path))
-        return true;
-    QFile file(path);
     // Append, not truncate: a file made in the meantime is kept as it is.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    file.close();
-    return file.error() == QFileDevice::NoError;
+    TLogFile file(path);
+    return file.IsOpen() && file.Close();
 }
 
 } // namespace qvr

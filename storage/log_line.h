@@ -34,11 +34,17 @@ QByteArray BuildLogLine(const TLogFields &fields, const QDateTime &now, int sens
 
 // Appends `line` with one open (creating the file, never truncating it), one
 // write and one close. False when any of the three fails, so that a full disk
-// is reported like a missing folder.
+// is reported like a missing folder. Only a regular file is written, and the
+// open never blocks: a FIFO, a folder or a device at `path` is a failure.
 bool AppendToLog(const QString &path, const QByteArray &line);
 
+// Whether the settings file can hold `path` as the value of one line: no
+// control character (a line break above all) in it, and not empty.
+bool IsStorableLogPath(const QString &path);
+
 // Creates an empty file when none exists at `path`; an existing file is left
-// untouched. False when it cannot be created.
+// untouched. False when it cannot be created or is not a regular file; never
+// blocks.
 bool CreateIfMissing(const QString &path);
 
 } // namespace qvr

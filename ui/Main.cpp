@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <algorithm>
 #include <qcustomplot.h>
 
 // The pictures live in a resource of this static library, which the linker
@@ -75,19 +76,19 @@ void TFMain::SetUpComponents()
     setFixedSize(704, 579);
 
     // The three panels stand at their designed places, side by side from the
-    // left edge; the status bar's own layout would indent them.
+    // left edge; the status bar's own layout would indent them. The first two
+    // keep their widths; the last reaches the bar's right edge, so that a
+    // write confirmation shows in full.
     StatusBar->setFixedHeight(19);
     StatusBar->setSizeGripEnabled(false);
-    int x = 0;
     for (int i = 0; i < 3; ++i) {
-        static constexpr int kWidths[] = {300, 140, 100};
         panels_[i] = new QLabel(StatusBar);
         panels_[i]->setObjectName(QStringLiteral("StatusBarPanel%1").arg(i));
-        panels_[i]->setGeometry(x, 1, kWidths[i], 18);
         panels_[i]->setFrameShape(QFrame::Panel);
         panels_[i]->setFrameShadow(QFrame::Sunken);
-        x += kWidths[i];
     }
+    StatusBar->installEventFilter(this);
+    PlaceStatusPanels();
 
     UartLog->setMaximumBlockCount(kUartLogMaxLines);
     UartLog->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -208,8 +209,21 @@ void TFMain::WireEvents()
     connect(SaveTimer, &QTimer::timeout, this, &TFMain::SaveTimerTimer);
 }
 
+void TFMain::PlaceStatusPanels()
+{
+    static constexpr int kFixedWidths[] = {300, 140};
+    int x = 0;
+    for (int i = 0; i < 2; ++i) {
+        panels_[i]->setGeometry(x, 1, kFixedWidths[i], 18);
+        x += kFixedWidths[i];
+    }
+    panels_[2]->setGeometry(x, 1, std::max(0, StatusBar->width() - x), 18);
+}
+
 bool TFMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == StatusBar && event->type() == QEvent::Resize)
+        PlaceStatusPanels();
     if (watched == UsbBox && event->type() == QEvent::KeyPress)
         return UsbBoxKeyPress(event);
     // The line chart is redrawn only while it is seen: it catches up with

@@ -147,12 +147,16 @@ private:
     void SetValueText(int index, const QString &text);
     void SetGridRows(int rows);
     void SetUpComponents();
+    // Panels 0 and 1 at their fixed widths, panel 2 to the bar's right edge.
+    void PlaceStatusPanels();
     void SetUpChart();
     void WireEvents();
 
     qvr::ID2xx &library_;
     // The settings file, read at start and written at close.
     const QString ConfigPath;
+    // Whether FormCreate read the settings file: only then does FormClose write it.
+    bool settingsLoaded_ = false;
     // The single transport object; created by FormCreate.
     std::unique_ptr<qvr::CFtdi> Ftdi;
     qvr::TReceiver receiver_;

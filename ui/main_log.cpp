@@ -37,6 +37,16 @@ void TFMain::SpeedButton5Click()
     if (SaveDialog->exec() != QDialog::Accepted || SaveDialog->selectedFiles().isEmpty())
         return;
     const QString path = QDir::toNativeSeparators(SaveDialog->selectedFiles().constFirst());
+    // The name goes into config.ini as one line: a line break in it would
+    // add lines of its own there.
+    if (!qvr::IsStorableLogPath(path)) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("QVR 1 - PC"),
+                        QStringLiteral("Nazwa pliku zawiera znaki sterujące (np. koniec "
+                                       "wiersza). Wybierz plik o innej nazwie."),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
     FileName->setText(path);
     // A failure here is not reported: the next tick that logs reports it.
     qvr::CreateIfMissing(path);

@@ -20,6 +20,7 @@ void TFMain::FormCreate()
     // From here on an error ends start-up: it is shown by the caller and the
     // remaining steps are skipped.
     ShowSettings(qvr::LoadSettings(ConfigPath));
+    settingsLoaded_ = true;
     SetupSensorDisplay(SensorCnt->currentIndex() + 1);
     // The link comes up here, before polling is switched on: the first read
     // request goes out when UpdateData is ticked below.
@@ -34,6 +35,11 @@ void TFMain::FormCreate()
 
 void TFMain::FormClose()
 {
+    // A file that could not be read at start is never written: the controls
+    // hold fallbacks, not the operator's settings, which a passing error
+    // (a permission, a device in the file's place) only hid.
+    if (!settingsLoaded_)
+        return;
     qvr::SaveSettings(ConfigPath, ShownSettings());
 }
 

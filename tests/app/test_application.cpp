@@ -95,17 +95,64 @@ TEST(Application, AFailedSaveAtCloseIsShownAndTheWindowCloses)
     EXPECT_FALSE(window.isVisible());
 }
 
-// Each of the three stop signals reaches the handler on the event loop.
-TEST(Application, StopSignalsArriveOnTheEventLoop)
+// A stop signal reaches the handler on the event loop, whichever of the three
+// it is; once one is taken, the others are ignored until the process ends
+// (a default action would end it with no save).
+TEST(Application, TheFirstStopSignalArrivesOnTheEventLoopAndTheRestAreIgnored)
 {
+    for (const int first : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(first);
+        std::vector<int> received;
+        qvr::TTerminationSignals stopSignals([&](int s) { received.push_back(s); });
+        ASSERT_TRUE(stopSignals.Installed());
+        ASSERT_EQ(::raise(first), 0);
+        for (const int s : {SIGTERM, SIGINT, SIGHUP})
+            ASSERT_EQ(::raise(s), 0);  // the process lives on
+        EXPECT_TRUE(received.empty()); // nothing runs inside the signal handler
+        QCoreApplication::processEvents();
+        EXPECT_EQ(received, std::vector<int>{first});
+    }
+}
+
+// A signal caught before the application's loop runs is handed over at once.
+TEST(Application, ASignalCaughtBeforeTheLoopIsTaken)
+{
+    qvr::CatchTerminationSignals();
+    ASSERT_EQ(::raise(SIGTERM), 0);
     std::vector<int> received;
-    const qvr::TTerminationSignals stopSignals([&](int s) { received.push_back(s); });
-    ASSERT_TRUE(stopSignals.Installed());
-    for (const int s : {SIGTERM, SIGINT, SIGHUP})
-        ASSERT_EQ(::raise(s), 0);
-    EXPECT_TRUE(received.empty()); // nothing runs inside the signal handler
-    QCoreApplication::processEvents();
-    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT, SIGHUP}));
+    qvr::TTerminationSignals stopSignals([&](int s) { received.push_back(s); });
+    stopSignals.TakePending();
+    EXPECT_EQ(received, std::vector<int>{SIGTERM});
+}
+
+// Closing by a signal waits for no click: a failed save goes to standard
+// error and the exit code; a good one gives 0.
+TEST(Application, ASaveAtASignalReportsOnStandardErrorNotInABox)
+{
+    qvr::test::FakeLibrary library;
+    QTemporaryDir dir;
+    const QString config = dir.filePath("config.ini");
+    TFMain window(library, config);
+    qvr::StartWindow(window);
+    ASSERT_TRUE(window.isVisible());
+    EXPECT_EQ(qvr::SaveAtSignal(window), 0);
+
+    ASSERT_TRUE(QFile::remove(config));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("config.ini")); // a folder where the file was
+    bool boxShown = false;
+    QTimer::singleShot(0, [&] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            boxShown = true;
+            modal->close();
+        }
+    });
+    ::testing::internal::CaptureStderr();
+    const int code = qvr::SaveAtSignal(window);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    QApplication::processEvents();
+    EXPECT_EQ(code, 1);
+    EXPECT_FALSE(boxShown);
+    EXPECT_NE(errors.find("config.ini"), std::string::npos) << errors;
 }
 
 TEST(ErrorDisplay, NothingIsShownWhenNothingEscapes)

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -128,3 +129,123 @@ TEST(Program, ConnectsPollsLogsAndSavesItsSettingsOnSigterm)
 }
 
 } // namespace
+
+// --- Stop signals at bad moments, on the demo program (the same process entry) ---------------
+
+// The signal mask line "SigCgt" of /proc/<pid>/status: whether SIGTERM is caught.
+bool CatchesSigterm(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+    return false;
+}
+
+struct TStopCase {
+    const char *name;
+    // What happens once the program runs; returns false when the test cannot go on.
+    std::function<bool(qint64 pid, const QString &config)> act;
+    int exitCode;
+    bool saved;        // config.ini rewritten at the signal
+    const char *error; // in standard error; nullptr: nothing there
+};
+
+void PrintTo(const TStopCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class StopSignal : public ::testing::TestWithParam<TStopCase> {};
+
+const TStopCase kStopCases[] = {
+    // Caught before the application object exists (no platform plugin loaded
+    // yet): the program ends cleanly, the settings file untouched.
+    {"BeforeTheWindowExists",
+     [](qint64 pid, const QString &) {
+         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         while (!CatchesSigterm(pid))
+             if (std::chrono::steady_clock::now() > deadline)
+                 return false;
+         ::kill(static_cast<pid_t>(pid), SIGSTOP);
+         const QByteArray maps = ReadFile(QStringLiteral("/proc/%1/maps").arg(pid));
+         ::kill(static_cast<pid_t>(pid), SIGTERM);
+         ::kill(static_cast<pid_t>(pid), SIGCONT);
+         EXPECT_FALSE(maps.contains("platforms/libq")) << "SIGTERM was caught only after the "
+                                                          "application object was made";
+         return true;
+     },
+     0, false, nullptr},
+    // Two signals close together: the second is ignored, the first saves.
+    {"TwoSignalsFiveMillisecondsApart",
+     [](qint64 pid, const QString &) {
+         ::kill(static_cast<pid_t>(pid), SIGTERM);
+         QThread::msleep(5);
+         ::kill(static_cast<pid_t>(pid), SIGTERM);
+         return true;
+     },
+     0, true, nullptr},
+    // A save that fails waits for no click: standard error and exit code 1.
+    {"ASaveThatFails",
+     [](qint64 pid, const QString &config) {
+         if (!QFile::remove(config) || !QDir().mkdir(config)) // a folder where the file was
+             return false;
+         ::kill(static_cast<pid_t>(pid), SIGTERM);
+         return true;
+     },
+     1, false, "config.ini"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Moments, StopSignal, ::testing::ValuesIn(kStopCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_P(StopSignal, EndsWithoutWaitingAndReportsTheSave)
+{
+    const TStopCase &c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.filePath("qvr1pc-demo");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QVR1PC_DEMO_PATH), program));
+    const QString config = dir.filePath("config.ini");
+    const QString log = dir.filePath("pomiar.csv");
+    const QByteArray settings =
+        "[Options]\nAutoSave=2\nUpdate=1\nAutoConnect=1\nSaveFile=" + log.toUtf8() + "\n";
+    {
+        QFile f(config);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(settings);
+    }
+
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    p.setProcessEnvironment(env);
+    p.start(program, {});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    // Running: the log's first lines are there (except for the early signal).
+    if (std::string(c.name) != "BeforeTheWindowExists") {
+        ASSERT_TRUE(WaitFor([&] { return ReadFile(log).count("\r\n") >= 2; }, 30));
+    }
+    const bool acted = c.act(p.processId(), config);
+    if (!acted)
+        p.kill();
+    ASSERT_TRUE(acted);
+    ASSERT_TRUE(p.waitForFinished(15000)) << "still running: waiting for a click?";
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), c.exitCode);
+    const QByteArray errors = p.readAllStandardError();
+    if (c.error != nullptr) {
+        EXPECT_TRUE(errors.contains(c.error)) << errors.toStdString();
+    }
+    if (QFileInfo(config).isFile()) {
+        // Saved: AutoSave normalised, the other keys added in their order.
+        EXPECT_EQ(ReadFile(config) != settings, c.saved) << ReadFile(config).toStdString();
+        if (c.saved) {
+            EXPECT_TRUE(ReadFile(config).startsWith("[Options]\nAutoSave=1\n"));
+        }
+    }
+}

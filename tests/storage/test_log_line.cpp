@@ -7,7 +7,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -168,12 +174,48 @@ TEST_F(LogFile, AppendsAfterExistingContent)
     EXPECT_EQ(Read(fresh), "\r\n");
 }
 
-TEST_F(LogFile, EveryFailureIsReported)
+// Runs `call` on a thread of its own. A call still blocked after two seconds
+// (in open() on a FIFO without a reader) is freed by opening the FIFO's other
+// end, and counts as blocked.
+bool Blocks(const std::function<bool()> &call, const QString &fifo, bool *result)
 {
-    EXPECT_FALSE(AppendToLog("/dev/full", "12.05.2011;\r\n")); // the write fails
-    EXPECT_FALSE(AppendToLog(dir_.filePath("missing/pomiar.csv"), "\r\n"));
+    std::future<bool> done = std::async(std::launch::async, call);
+    if (done.wait_for(std::chrono::seconds(2)) == std::future_status::ready) {
+        *result = done.get();
+        return false;
+    }
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    *result = done.get();
+    if (reader >= 0)
+        ::close(reader);
+    return true;
+}
+
+TEST_F(LogFile, EveryFailureIsReportedAndNothingBlocks)
+{
+    const QString fifo = dir_.filePath("fifo.csv");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const struct {
+        const char *name;
+        QString path;
+    } rows[] = {
+        {"a device", QStringLiteral("/dev/full")},
+        {"a device that takes everything", QStringLiteral("/dev/null")},
+        {"a missing folder", dir_.filePath("missing/pomiar.csv")},
+        {"a folder", dir_.path()},
+        {"a FIFO without a reader", fifo},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        bool appended = true;
+        EXPECT_FALSE(
+            Blocks([&] { return AppendToLog(row.path, "12.05.2011;\r\n"); }, fifo, &appended));
+        EXPECT_FALSE(appended);
+        bool created = true;
+        EXPECT_FALSE(Blocks([&] { return CreateIfMissing(row.path); }, fifo, &created));
+        EXPECT_FALSE(created);
+    }
     EXPECT_FALSE(QFileInfo::exists(dir_.filePath("missing")));
-    EXPECT_FALSE(AppendToLog(dir_.path(), "\r\n")); // a folder
 }
 
 TEST_F(LogFile, CreateIfMissingNeverTruncates)

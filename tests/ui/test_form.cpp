@@ -1,7 +1,9 @@
 // The main window as designed: every named component with its kind, place,
 // texts, items and initial state, the timers, the save dialog and the chart.
 #include "link/fake_library.h"
+#include "measure/parameters.h"
 #include "ui/Main.h"
+#include "ui/fonts.h"
 #include "ui/window_settings.h"
 
 #include <QCheckBox>
@@ -190,20 +192,49 @@ TEST_F(FormTest, InitialStatesBeforeAnyHandlerRuns)
     EXPECT_TRUE(window.Chart2->isHidden());
 }
 
-TEST_F(FormTest, StatusBarHasThreeFixedPanelsAtTheirPlaces)
+TEST_F(FormTest, StatusBarPanelsAtTheirPlacesTheLastToTheRightEdge)
 {
-    const int widths[] = {300, 140, 100};
-    const int lefts[] = {0, 300, 440};
     window.show();
     QApplication::processEvents();
+    const int lefts[] = {0, 300, 440};
+    const int rights[] = {
+        300, 440, window.StatusBar->mapTo(&window, QPoint(0, 0)).x() + window.StatusBar->width()};
+    EXPECT_EQ(rights[2], window.width());
     for (int i = 0; i < 3; ++i) {
         auto *panel =
             window.StatusBar->findChild<QLabel *>(QStringLiteral("StatusBarPanel%1").arg(i));
         ASSERT_NE(panel, nullptr);
-        EXPECT_EQ(panel->width(), widths[i]);
         EXPECT_EQ(panel->mapTo(&window, QPoint(0, 0)).x(), lefts[i]);
+        EXPECT_EQ(panel->width(), rights[i] - lefts[i]);
         EXPECT_TRUE(panel->isVisible());
     }
+}
+
+// Every text of the message panel shows in full in the window's own font.
+TEST(StatusBarTexts, MessagePanelHoldsEveryTextInFull)
+{
+    const QFont before = QApplication::font();
+    qvr::RegisterWindowFonts();
+    QApplication::setFont(QFont(QStringLiteral("Tahoma"), 8));
+    {
+        qvr::test::FakeLibrary library;
+        TFMain window(library, qvr::test::SettingsFile());
+        window.show();
+        QApplication::processEvents();
+        auto *panel = window.StatusBar->findChild<QLabel *>(QStringLiteral("StatusBarPanel2"));
+        ASSERT_NE(panel, nullptr);
+        QStringList texts = {QStringLiteral("Błąd zapisu do pliku")};
+        for (const std::uint8_t reg :
+             {qvr::kRegisterOnOff, qvr::kRegisterOnMin, qvr::kRegisterOnMax, qvr::kRegisterMode})
+            texts << qvr::WriteConfirmation(reg).value_or(QString());
+        const int room = panel->contentsRect().width() - 2 * panel->margin();
+        for (const QString &text : texts) {
+            SCOPED_TRACE(text.toStdString());
+            EXPECT_FALSE(text.isEmpty());
+            EXPECT_LE(panel->fontMetrics().horizontalAdvance(text), room);
+        }
+    }
+    QApplication::setFont(before);
 }
 
 TEST_F(FormTest, EditsThatTheOperatorCannotTypeInto)

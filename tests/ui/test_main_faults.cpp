@@ -21,11 +21,13 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -328,6 +330,45 @@ TEST_F(PeerWindow, VanishedFolderReportedAndLoggingResumesWhenItIsBack)
     ASSERT_TRUE(QDir().mkpath(folder));
     w().SaveTimerTimer();
     EXPECT_EQ(FileLines(log), 1);
+    w().SaveTimerTimer();
+    EXPECT_EQ(FileLines(log), 2);
+}
+
+// A FIFO without a reader as the log: the tick never waits in open(), the
+// failure shows at once, polling goes on, and logging resumes by itself once
+// the path is a regular file. A tick still blocked after two seconds is freed
+// by opening the FIFO's other end from here, and fails the test.
+TEST_F(PeerWindow, FifoAsTheLogNeverBlocksAndLoggingResumesOnARegularFile)
+{
+    const QString log = dir_.filePath("fifo.csv");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(log).constData(), 0600), 0);
+    StartLogging(log);
+    ASSERT_TRUE(TickUntil([&] { return Shows(kRegister0); }));
+    ASSERT_NE(w().PanelText(2), kWriteError);
+
+    std::atomic<bool> ticked{false};
+    std::atomic<bool> freed{false};
+    std::thread watchdog([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!ticked && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!ticked) {
+            freed = true;
+            const int reader = ::open(QFile::encodeName(log).constData(), O_RDONLY | O_NONBLOCK);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            if (reader >= 0)
+                ::close(reader);
+        }
+    });
+    w().SaveTimerTimer();
+    ticked = true;
+    watchdog.join();
+    EXPECT_FALSE(freed) << "the save tick waited in open()";
+    EXPECT_EQ(w().PanelText(2), kWriteError);
+    ExpectPollingGoesOn();
+
+    ASSERT_TRUE(QFile::remove(log));
+    w().SaveTimerTimer();
     w().SaveTimerTimer();
     EXPECT_EQ(FileLines(log), 2);
 }

@@ -8,11 +8,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -129,11 +132,14 @@ TEST_P(StartUp, LoadsTheSettingsThenConnectsThenPolls)
     EXPECT_TRUE(QFile::exists(config));
 }
 
+// A first start logs into the home folder.
+const QString kFirstStartLog = QDir::homePath() + QStringLiteral("/pomiar.csv");
+
 const StartCase kStartCases[] = {
     {"FirstStartCreatesTheFileConnectsAndPolls",
      std::nullopt,
      {"Adapter A"},
-     {false, true, true, true, "c:\\pomiar.csv", 0, 0, 0, "1", true, 1, false, true}},
+     {false, true, true, true, kFirstStartLog, 0, 0, 0, "1", true, 1, false, true}},
     {"HeaderOnlyGivesTheFallbacks",
      QByteArray("[Options]\n"),
      {"Adapter A"},
@@ -150,7 +156,7 @@ const StartCase kStartCases[] = {
     {"NoAdapterStartUpCompletes",
      std::nullopt,
      {},
-     {false, true, true, true, "c:\\pomiar.csv", 0, 0, 0, "1", false, 0, false, true}},
+     {false, true, true, true, kFirstStartLog, 0, 0, 0, "1", false, 0, false, true}},
     {"OddValuesLeaveNoSelectionAndTheFallbacks",
      QByteArray("[Options]\nUpdate=yes\nSensorCount=16\nSaveFreq=-1\nChartType=2\nCoeff=abc\n"
                 "SaveDate=0\n"),
@@ -183,6 +189,44 @@ TEST(StartUpFailure, SettingsThatCannotBeCreatedSkipTheRemainingSteps)
     EXPECT_FALSE(w.Link()->IsOpen());
     EXPECT_EQ(w.windowTitle(), caption);
     EXPECT_EQ(caption, QStringLiteral("FMain"));
+}
+
+// A file that could not be read at start is never written at close: the
+// controls hold fallbacks, and writing them would wipe the operator's
+// settings once the file is back.
+TEST(StartUpFailure, AFileThatCouldNotBeReadIsNeverWritten)
+{
+    const struct {
+        const char *name;
+        std::function<bool(const QString &)> block;
+    } rows[] = {
+        {"a folder in its place", [](const QString &path) { return QDir().mkdir(path); }},
+        {"a FIFO in its place",
+         [](const QString &path) {
+             return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+         }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        const QString config = dir.filePath("config.ini");
+        ASSERT_TRUE(row.block(config));
+        FakeLibrary library;
+        TFMain w(library, config);
+        EXPECT_THROW(w.FormCreate(), std::exception);
+
+        // The operator's file is back before the close.
+        ASSERT_TRUE(QFileInfo(config).isDir() ? QDir(config).removeRecursively()
+                                              : QFile::remove(config));
+        const QByteArray operators = "[Options]\nAutoConnect=1\nSaveFile=/home/op/log.csv\n";
+        {
+            QFile f(config);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(operators);
+        }
+        EXPECT_NO_THROW(w.FormClose());
+        EXPECT_EQ(ReadFile(config), operators);
+    }
 }
 
 // --- Running: the log on the save tick ------------------------------------------------------
@@ -324,6 +368,40 @@ TEST_F(Logging, AChosenFileIsCreatedEmptyAndAnExistingOneKept)
     AnswerNextModal([&](QWidget *) { static_cast<QDialog *>(window->SaveDialog)->reject(); },
                     [&] { window->SpeedButton5Click(); });
     EXPECT_EQ(window->FileName->text(), QDir::toNativeSeparators(existing));
+}
+
+// A name that config.ini cannot hold on one line is refused; nothing changes.
+TEST_F(Logging, ANameWithAControlCharacterIsRefused)
+{
+    window->SaveData->setChecked(false);
+    for (const char *name : {"a\tb.csv", "esc\x1b.csv", "del\x7f.csv", "bell\x07.csv"}) {
+        SCOPED_TRACE(QByteArray(name).toPercentEncoding().toStdString());
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QString text, caption;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        AnswerNextModal(
+            [&](QWidget *) {
+                auto *nameEdit = window->SaveDialog->findChild<QLineEdit *>("fileNameEdit");
+                ASSERT_NE(nameEdit, nullptr);
+                nameEdit->setText(path);
+                // The refusal's box comes once the dialog has closed.
+                QTimer::singleShot(0, [&] {
+                    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                    ASSERT_NE(box, nullptr);
+                    text = box->text();
+                    caption = box->windowTitle();
+                    icon = box->icon();
+                    box->accept();
+                });
+                static_cast<QDialog *>(window->SaveDialog)->accept();
+            },
+            [&] { window->SpeedButton5Click(); });
+        EXPECT_EQ(caption, QStringLiteral("QVR 1 - PC"));
+        EXPECT_EQ(icon, QMessageBox::Critical);
+        EXPECT_FALSE(text.isEmpty());
+        EXPECT_EQ(window->FileName->text(), log);
+        EXPECT_FALSE(QFileInfo::exists(path));
+    }
 }
 
 } // namespace
