@@ -6,6 +6,12 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <ostream>
+
+void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace {
 
@@ -91,6 +97,11 @@ struct TLocaleRow {
     const char *date;     // 2026-12-09, nullptr: a month name, digits checked only
     const char *longTime; // 14:03:27
 };
+
+void PrintTo(const TLocaleRow &row, std::ostream *os)
+{
+    *os << row.name;
+}
 
 class RegionalLocales : public ::testing::TestWithParam<TLocaleRow> {
 protected:
