@@ -659,7 +659,7 @@ int main(int argc, char **argv)
 
     // Regional settings with a year-month-day short date (the log writes its
     // hyphens as colons) and a decimal comma.
-    qvr::SetRegionalLocale(QLocale(QLocale::Swedish, QLocale::Sweden));
+    qvr::SetRegionalSettings("sv_SE.UTF-8");
     QTemporaryDir dir;
     if (!dir.isValid()) {
         std::fprintf(stderr, "soak: no temporary folder\n");

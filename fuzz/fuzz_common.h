@@ -9,7 +9,6 @@
 #include "storage/log_line.h"
 
 #include <QByteArray>
-#include <QLocale>
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -72,9 +71,8 @@ inline TLogFields LogFieldsFrom(std::uint8_t bits)
 // short date with hyphens).
 inline void PickRegionalLocale(std::uint8_t choice)
 {
-    static const QLocale locales[] = {QLocale::c(), QLocale(QLocale::Polish, QLocale::Poland),
-                                      QLocale(QLocale::Swedish, QLocale::Sweden)};
-    SetRegionalLocale(locales[choice % 3]);
+    static const char *const locales[] = {"C", "pl_PL.UTF-8", "sv_SE.UTF-8"};
+    SetRegionalSettings(locales[choice % 3]);
 }
 
 // A number field of the log: "---" when there is no value, else digits with
@@ -87,7 +85,7 @@ inline void CheckLogNumber(const QByteArray &text, std::optional<double> value)
         return;
     }
     QByteArray plain = text;
-    plain.replace(RegionalLocale().decimalPoint().toUtf8(), ".");
+    plain.replace(RegionalDecimalSeparator().toUtf8(), ".");
     bool good = plain.count('.') == 1;
     for (const char c : plain)
         good = good && ((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'E');

@@ -26,7 +26,7 @@ QString LogNumber(double value)
 {
     const double magnitude = std::fabs(value);
     QString text = FormatFixed2(magnitude);
-    const qsizetype point = text.indexOf(RegionalLocale().decimalPoint());
+    const qsizetype point = text.indexOf(RegionalDecimalSeparator());
     if ((point < 0 ? text.size() : point) > 15)
         text = FormatScientific(magnitude, 14);
     return value < 0 ? QLatin1Char('-') + text : text;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
-# As root it runs apt-get; otherwise it prints the one line to run.
+# Then generates the locales the tests set (regional settings come from the C
+# library's locale data), when any is missing. As root it runs apt-get and
+# localedef; otherwise it prints what to run.
 set -euo pipefail
 
 packages=(
@@ -12,6 +14,7 @@ packages=(
   fonts-wine fonts-dejavu-core
   xvfb xauth x11-utils imagemagick
   desktop-file-utils clang-format
+  locales
 )
 
 missing=()
@@ -21,15 +24,41 @@ for p in "${packages[@]}"; do
   fi
 done
 
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Locales the tests use: decimal comma (pl, sv, lt, uk), Arabic-script
+# digits (ar, fa).
+test_locales=(pl_PL sv_SE lt_LT uk_UA ar_EG fa_IR)
+
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  else
+    echo "Missing packages. Run as root:"
+    echo "  apt-get install -y ${missing[*]}"
+    exit 1
+  fi
+fi
+
+# `locale -a` lists "pl_PL.utf8" for pl_PL.UTF-8.
+generated=$(locale -a 2>/dev/null || true)
+absent=()
+for l in "${test_locales[@]}"; do
+  grep -qx "$l.utf8" <<<"$generated" || absent+=("$l")
+done
+
+[ ${#absent[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  for l in "${absent[@]}"; do
+    echo "Generating locale $l.UTF-8"
+    localedef -i "$l" -f UTF-8 "$l.UTF-8"
+  done
 else
-  echo "Missing packages. Run as root:"
-  echo "  apt-get install -y ${missing[*]}"
+  echo "Missing locales. Run as root:"
+  for l in "${absent[@]}"; do
+    echo "  localedef -i $l -f UTF-8 $l.UTF-8"
+  done
   exit 1
 fi

@@ -15,8 +15,8 @@ using soak::TLineVerdict;
 
 class SoakLogCheck : public ::testing::Test {
 protected:
-    void SetUp() override { SetRegionalLocale(QLocale(QLocale::Swedish, QLocale::Sweden)); }
-    void TearDown() override { SetRegionalLocale(QLocale::c()); }
+    void SetUp() override { SetRegionalSettings("sv_SE.UTF-8"); }
+    void TearDown() override { SetRegionalSettings("C"); }
 
     // 0, 68, 136 ... with one sensor without a reading and a spike.
     static TReadings Readings()

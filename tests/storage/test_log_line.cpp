@@ -1,19 +1,26 @@
-// Measurement log lines under a decimal comma, and the append that reports
-// every failure.
+// Measurement log lines under a decimal comma, their date and time as the
+// system prints them, and the append that reports every failure.
 #include "measure/derived.h"
 #include "measure/regional.h"
 #include "storage/log_line.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
+
+void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace {
 
@@ -32,14 +39,14 @@ Readings Filled(std::uint32_t value)
 
 class LogLine : public ::testing::Test {
 protected:
-    void SetUp() override { SetRegionalLocale(QLocale(QLocale::Polish, QLocale::Poland)); }
-    void TearDown() override { SetRegionalLocale(QLocale::c()); }
+    void SetUp() override { SetRegionalSettings("pl_PL.UTF-8"); }
+    void TearDown() override { SetRegionalSettings("C"); }
 };
 
 TEST_F(LogLine, HyphenatedDateTakesColons)
 {
     // Year-month-day with hyphens, 24-hour time, decimal comma.
-    SetRegionalLocale(QLocale(QLocale::Swedish, QLocale::Sweden));
+    SetRegionalSettings("sv_SE.UTF-8");
     Readings r = Filled(0);
     r[0] = 512;
     r[1] = NoReading;
@@ -130,17 +137,56 @@ TEST_F(LogLine, ExponentIsWrittenAsEInEveryLocale)
 {
     // Qt's own exponent for these is "×10^" (Swedish, Lithuanian) or a
     // Cyrillic "Е" (Ukrainian).
-    const QLocale locales[] = {QLocale(QLocale::Polish, QLocale::Poland),
-                               QLocale(QLocale::Swedish, QLocale::Sweden),
-                               QLocale(QLocale::Lithuanian, QLocale::Lithuania),
-                               QLocale(QLocale::Ukrainian, QLocale::Ukraine)};
-    for (const QLocale &locale : locales) {
-        SetRegionalLocale(locale);
+    for (const char *locale : {"pl_PL.UTF-8", "sv_SE.UTF-8", "lt_LT.UTF-8", "uk_UA.UTF-8"}) {
+        SetRegionalSettings(locale);
         Readings r = Filled(NoReading);
         r[0] = 1001;
         EXPECT_EQ(BuildLogLine({false, false, false, false, true}, kNow, 0, r, "-1E12"),
                   "-1,00099999589990E+15;\r\n")
-            << locale.name().toStdString();
+            << locale;
+    }
+}
+
+TEST_F(LogLine, PolishDateHasLeadingZeros)
+{
+    Readings r = Filled(NoReading);
+    r[0] = 512;
+    EXPECT_EQ(
+        BuildLogLine(TLogFields{}, QDateTime(QDate(2026, 12, 9), QTime(14, 3, 27)), 0, r, "1"),
+        "09.12.2026;14:03:27;512;50,05;512,00;\r\n");
+    EXPECT_EQ(
+        BuildLogLine(TLogFields{}, QDateTime(QDate(2026, 1, 2), QTime(4, 5, 6)), 0, r, "-0,5"),
+        "02.01.2026;04:05:06;512;50,05;-256,00;\r\n");
+}
+
+// What the system's own `date` prints for %x and %X under the locale.
+QString SystemDateTime(const char *locale, const QDateTime &at)
+{
+    QProcess date;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QString::fromLatin1(locale));
+    date.setProcessEnvironment(env);
+    date.start(QStringLiteral("date"),
+               {QStringLiteral("-u"), QStringLiteral("-d"),
+                at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), QStringLiteral("+%x;%X;")});
+    if (!date.waitForFinished() || date.exitCode() != 0)
+        return QStringLiteral("<date failed>");
+    return QString::fromUtf8(date.readAllStandardOutput()).trimmed();
+}
+
+TEST_F(LogLine, DateAndTimeAsTheSystemPrintsThem)
+{
+    const QDateTime moments[] = {QDateTime(QDate(2026, 12, 9), QTime(14, 3, 27)),
+                                 QDateTime(QDate(2009, 3, 1), QTime(0, 0, 5))};
+    for (const char *locale : {"pl_PL.UTF-8", "sv_SE.UTF-8", "lt_LT.UTF-8", "uk_UA.UTF-8", "C"}) {
+        SetRegionalSettings(locale);
+        for (const QDateTime &at : moments) {
+            const QString line = QString::fromUtf8(
+                BuildLogLine({true, true, false, false, false}, at, -1, Filled(0), "1"));
+            EXPECT_EQ(line, SystemDateTime(locale, at).replace(QLatin1Char('-'), QLatin1Char(':')) +
+                                QStringLiteral("\r\n"))
+                << locale;
+        }
     }
 }
 

@@ -48,11 +48,11 @@ class Settings : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetRegionalLocale(QLocale(QLocale::Polish, QLocale::Poland));
+        SetRegionalSettings("pl_PL.UTF-8");
         ASSERT_TRUE(dir_.isValid());
         path_ = dir_.filePath("config.ini");
     }
-    void TearDown() override { SetRegionalLocale(QLocale::c()); }
+    void TearDown() override { SetRegionalSettings("C"); }
 
     void Write(const QByteArray &bytes)
     {

@@ -41,7 +41,7 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("[Adapters]\nPort1=" + QByteArray::fromStdString(peer_.Path()) + "\n");
         f.close();
-        qvr::SetRegionalLocale(QLocale(QLocale::Polish, QLocale::Poland));
+        qvr::SetRegionalSettings("pl_PL.UTF-8");
         // No USB adapters: the terminal is the first listed, the one opened.
         library_ = std::make_unique<qvr::TSerialPortLibrary>(
             config, [] { return std::vector<qvr::TPortRecord>{}; });
@@ -54,7 +54,7 @@ protected:
     void TearDown() override
     {
         window_.reset();
-        qvr::SetRegionalLocale(QLocale::c());
+        qvr::SetRegionalSettings("C");
     }
 
     TFMain &w() { return *window_; }

@@ -38,7 +38,7 @@ class Replies : public ::testing::Test {
 protected:
     Replies()
     {
-        qvr::SetRegionalLocale(QLocale(QLocale::Polish, QLocale::Poland));
+        qvr::SetRegionalSettings("pl_PL.UTF-8");
         library.Adapters = {"Adapter A"};
         window = std::make_unique<TFMain>(library, qvr::test::SettingsFile());
         w().FormCreate();
@@ -48,7 +48,7 @@ protected:
         w().ConnectButtonClick();
         w().UpdateData->setChecked(true); // a request to 50 outstanding
     }
-    ~Replies() override { qvr::SetRegionalLocale(QLocale::c()); }
+    ~Replies() override { qvr::SetRegionalSettings("C"); }
 
     TFMain &w() { return *window; }
 

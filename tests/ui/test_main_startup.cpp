@@ -74,8 +74,8 @@ void PrintTo(const StartCase &c, std::ostream *os)
 
 class StartUp : public ::testing::TestWithParam<StartCase> {
 protected:
-    void SetUp() override { qvr::SetRegionalLocale(QLocale(QLocale::Polish, QLocale::Poland)); }
-    void TearDown() override { qvr::SetRegionalLocale(QLocale::c()); }
+    void SetUp() override { qvr::SetRegionalSettings("pl_PL.UTF-8"); }
+    void TearDown() override { qvr::SetRegionalSettings("C"); }
 };
 
 TEST_P(StartUp, LoadsTheSettingsThenConnectsThenPolls)
@@ -235,7 +235,7 @@ class Logging : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        qvr::SetRegionalLocale(QLocale(QLocale::Polish, QLocale::Poland));
+        qvr::SetRegionalSettings("pl_PL.UTF-8");
         log = dir.filePath("pomiar.csv");
         library.Adapters = {"Adapter A"};
         config = SettingsFile("; kept\n[Options]\nAutoSave=1\nUpdate=1\nAutoConnect=1\n"
@@ -244,7 +244,7 @@ protected:
         window = std::make_unique<TFMain>(library, config);
         window->FormCreate();
     }
-    void TearDown() override { qvr::SetRegionalLocale(QLocale::c()); }
+    void TearDown() override { qvr::SetRegionalSettings("C"); }
 
     QTemporaryDir dir;
     QString log, config;
