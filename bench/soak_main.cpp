@@ -584,17 +584,10 @@ void TSoak::CheckLine(std::string_view line)
     }
 }
 
-// Readings the window has taken: each series' newest x is the number of
-// points it received before (the chart keeps only the newest points).
+// Readings the window has taken, from every sensor address.
 long TSoak::Readings() const
 {
-    long n = 0;
-    for (int i = 0; i < qvr::kSensorCount; ++i) {
-        const QSharedPointer<QCPGraphDataContainer> data = window_.Series(i)->data();
-        if (!data->isEmpty())
-            n += static_cast<long>((data->constEnd() - 1)->key) + 1;
-    }
-    return n;
+    return static_cast<long>(window_.Measurement().ReadingsTaken());
 }
 
 long TSoak::ChartPoints() const

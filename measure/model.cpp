@@ -19,6 +19,11 @@ std::optional<std::uint8_t> TMeasurementModel::PollNextSensor(bool linkUp, bool 
         return std::nullopt;
     const std::uint8_t address = nextAddress_;
     polledIndex_ = static_cast<std::uint8_t>(address - kFirstAddress);
+    if (address == kFirstAddress) {
+        if (roundBegun_)
+            ++round_;
+        roundBegun_ = true;
+    }
     outstanding_ = true;
     nextAddress_ = NextPollAddress(address, sensorCountIndex);
     return address;
@@ -46,7 +51,9 @@ TMeasurementModel::ReadReply(std::uint8_t address, const std::uint8_t *data, std
     if (!IsSensorAddress(address))
         return outcome;
     outcome.Index = address - kFirstAddress;
-    outcome.X = seriesPoints_[outcome.Index]++;
+    outcome.X = round_;
+    seriesEnd_[outcome.Index] = round_ + 1;
+    ++readingsTaken_;
     sensorReading_[outcome.Index] = outcome.Raw;
     outcome.AnswersRequest = outstanding_ && outcome.Index == polledIndex_;
     if (outcome.AnswersRequest)
@@ -56,12 +63,13 @@ TMeasurementModel::ReadReply(std::uint8_t address, const std::uint8_t *data, std
 
 std::optional<TAxisRange> TMeasurementModel::BottomAxis(int activeCount) const
 {
-    std::uint64_t points = 0;
+    // Rounds only grow, so each series' last point is its newest.
+    std::uint64_t end = 0;
     for (int i = 0; i < activeCount && i < kSensorCount; ++i)
-        points = std::max(points, seriesPoints_[i]);
-    if (points == 0 || points - 1 <= static_cast<std::uint64_t>(kChartWindow))
+        end = std::max(end, seriesEnd_[i]);
+    if (end == 0 || end - 1 <= static_cast<std::uint64_t>(kChartWindow))
         return std::nullopt;
-    const double newest = static_cast<double>(points - 1);
+    const double newest = static_cast<double>(end - 1);
     return TAxisRange{newest - kChartWindow, newest};
 }
 

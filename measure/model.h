@@ -27,7 +27,8 @@ struct TReadOutcome {
     // reading; -1 for a reply from an address outside 50..65.
     int Index = -1;
     std::uint32_t Raw = 0;
-    // The x position of its chart point: the points its series received before.
+    // The x position of its chart point: the polling round current when the
+    // reply arrived (see TMeasurementModel::Round).
     std::uint64_t X = 0;
     // From the polled sensor while its request is outstanding: the time-out
     // stops and the next request goes out. A reply from another address (a
@@ -35,7 +36,7 @@ struct TReadOutcome {
     bool AnswersRequest = false;
 };
 
-// Bottom axis of the line chart: the 30 x-steps ending at the newest point.
+// Bottom axis of the line chart: the 30 rounds ending at the newest point.
 struct TAxisRange {
     double Lower = 0;
     double Upper = 0;
@@ -55,12 +56,13 @@ public:
     void ResetReadings(int activeCount);
     // A read reply from `address` carrying `dataLength` bytes after its byte
     // count. Nothing for a reply too short to hold a register: only bytes the
-    // frame carried are read.
+    // frame carried are read. A sensor's reply is a chart point in the current
+    // round, whether it answers the outstanding request or comes late.
     std::optional<TReadOutcome> ReadReply(std::uint8_t address, const std::uint8_t *data,
                                           std::size_t dataLength);
     // The bottom axis for the first `activeCount` series: nothing while their
-    // newest x is at most 30 (the axis scales itself), else the 30 steps
-    // ending there.
+    // newest point's x is at most 30 (the axis scales itself), else the 30
+    // rounds ending there.
     std::optional<TAxisRange> BottomAxis(int activeCount) const;
 
     const TReadings &SensorReading() const { return sensorReading_; }
@@ -68,14 +70,30 @@ public:
     std::uint8_t PolledIndex() const { return polledIndex_; }
     // Whether a read request is waiting for its reply or its time-out.
     bool RequestOutstanding() const { return outstanding_; }
+    // The polling round, the x of every point read now. Round 0 begins with
+    // the first request to address 50 (and holds the replies before it);
+    // every later request to 50 begins the next round, so one sensor alone
+    // has a round per request. One count for all series; a sensor count
+    // change or a stop of polling leaves it, as the cycle resumes where it
+    // stopped. A reply that answers no request (a late one, or one from a
+    // sensor asked in an earlier round) lies in the round current on its
+    // arrival: the bus does not say which request it answers. A sensor that
+    // times out has no point in that round.
+    std::uint64_t Round() const { return round_; }
+    // Read replies from sensor addresses so far: the readings taken.
+    std::uint64_t ReadingsTaken() const { return readingsTaken_; }
 
 private:
     TReadings sensorReading_{};
     std::uint8_t nextAddress_ = kFirstAddress;
     std::uint8_t polledIndex_ = 0;
     bool outstanding_ = false;
-    // Points each chart series has ever received; the next point's x.
-    std::array<std::uint64_t, kSensorCount> seriesPoints_{};
+    std::uint64_t round_ = 0;
+    // Whether round 0 has begun: the next request to 50 begins round 1.
+    bool roundBegun_ = false;
+    std::uint64_t readingsTaken_ = 0;
+    // Per series: its newest point's x + 1; 0 before its first point.
+    std::array<std::uint64_t, kSensorCount> seriesEnd_{};
 };
 
 } // namespace qvr

@@ -46,7 +46,16 @@ void TFMain::WriteReply(const qvr::TDecodedFrame &frame)
 void TFMain::AddChartPoint(int index, std::uint64_t x, std::uint32_t raw)
 {
     QCPGraph *series = series_[index];
-    series->addData(static_cast<double>(x), static_cast<double>(raw));
+    const double key = static_cast<double>(x);
+    // One point per series and round: a second reading in the same round (a
+    // late reply next to the answer) replaces the first rather than drawing
+    // a vertical stroke.
+    QCPGraphDataContainer &data = *series->data();
+    if (!data.isEmpty() && (data.end() - 1)->key == key) {
+        (data.end() - 1)->value = static_cast<double>(raw);
+        return;
+    }
+    series->addData(key, static_cast<double>(raw));
     // Only the newest points stay, so that memory stays flat over weeks.
     const int size = series->data()->size();
     if (size > kSeriesMaxPoints)

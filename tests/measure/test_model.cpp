@@ -131,24 +131,168 @@ TEST(Model, ReadRepliesGoToTheirOwnSensor)
     }
 }
 
-TEST(Model, EachSeriesCountsItsOwnPointsAndTheAxisFollowsTheNewest)
+// Rounds of polling with every guard passing. Per active sensor, in address
+// order, one character says what its request meets in each round:
+//   a  answered
+//   e  answered in even rounds (counted from the first), timed out in odd ones
+//   -  timed out
+//   l  timed out; its reply comes late, while the next request is outstanding
+struct TPhase {
+    int rounds;
+    int sensorCount; // set as the window does: the next requests and a table reset
+    const char *behaviour;
+};
+
+// The x of every chart point of every series, in the order they came.
+using TPoints = std::array<std::vector<std::uint64_t>, kSensorCount>;
+
+TPoints RunPhases(TMeasurementModel &m, const std::vector<TPhase> &phases)
+{
+    TPoints points;
+    const std::uint8_t value[] = {0x01, 0x2C};
+    auto reply = [&](int address) {
+        const auto outcome = m.ReadReply(static_cast<std::uint8_t>(address), value, 2);
+        points[outcome->Index].push_back(outcome->X);
+    };
+    int round = 0;
+    int late = -1; // the address whose reply is on its way
+    for (const TPhase &p : phases) {
+        m.ResetReadings(p.sensorCount);
+        for (int r = 0; r < p.rounds; ++r, ++round) {
+            for (int i = 0; i < p.sensorCount; ++i) {
+                const auto address = m.PollNextSensor(true, true, p.sensorCount - 1);
+                EXPECT_EQ(address, kFirstAddress + i) << "round " << round;
+                if (late >= 0)
+                    reply(late);
+                late = -1;
+                switch (p.behaviour[i]) {
+                case 'a':
+                    reply(*address);
+                    break;
+                case 'e':
+                    if (round % 2 == 0)
+                        reply(*address);
+                    else
+                        m.TimedOut();
+                    break;
+                case 'l':
+                    m.TimedOut();
+                    late = *address;
+                    break;
+                default:
+                    m.TimedOut();
+                    break;
+                }
+            }
+        }
+    }
+    return points;
+}
+
+// `count` x values from `first` on, `step` apart.
+std::vector<std::uint64_t> Steps(std::uint64_t first, int count, std::uint64_t step = 1)
+{
+    std::vector<std::uint64_t> x;
+    for (int i = 0; i < count; ++i)
+        x.push_back(first + i * step);
+    return x;
+}
+
+// Each point lies at the polling round it was read in; the bottom axis shows
+// the 30 rounds ending at the newest point of the active series.
+TEST(Model, ChartPointsLieAtTheirPollingRound)
+{
+    struct Row {
+        const char *name;
+        std::vector<TPhase> phases;
+        int watched; // sensor index whose points are compared
+        std::vector<std::uint64_t> x;
+        int activeCount;
+        std::optional<TAxisRange> axis;
+    };
+    const Row rows[] = {
+        {"every other round: inside the window",
+         {{60, 2, "ae"}},
+         1,
+         Steps(0, 30, 2),
+         2,
+         TAxisRange{29, 59}},
+        {"every round", {{60, 2, "ae"}}, 0, Steps(0, 60), 2, TAxisRange{29, 59}},
+        {"switched on after 60 rounds",
+         {{60, 1, "a"}, {5, 2, "aa"}},
+         1,
+         Steps(60, 5),
+         2,
+         TAxisRange{34, 64}},
+        {"the count lowered and raised again keeps counting",
+         {{20, 2, "a-"}, {10, 1, "a"}, {5, 2, "aa"}},
+         1,
+         Steps(30, 5),
+         2,
+         TAxisRange{4, 34}},
+        {"a silent sensor: no points", {{40, 3, "a-a"}}, 1, {}, 3, TAxisRange{9, 39}},
+        {"late replies lie in the round of their arrival",
+         {{3, 2, "la"}},
+         0,
+         Steps(0, 3),
+         2,
+         std::nullopt},
+        {"a late reply after the wrap: the next round",
+         {{3, 2, "al"}},
+         1,
+         Steps(1, 2),
+         2,
+         std::nullopt},
+        {"one sensor: a round per request", {{31, 1, "a"}}, 0, Steps(0, 31), 1, std::nullopt},
+        {"newest x 30: the axis still scales itself",
+         {{31, 2, "ae"}},
+         1,
+         Steps(0, 16, 2),
+         2,
+         std::nullopt},
+        {"newest x 31: the newest 30 rounds",
+         {{32, 2, "ae"}},
+         1,
+         Steps(0, 16, 2),
+         2,
+         TAxisRange{1, 31}},
+        {"the axis follows active series only",
+         {{40, 2, "a-"}, {10, 2, "-a"}},
+         1,
+         Steps(40, 10),
+         1,
+         TAxisRange{9, 39}},
+        {"no active series", {{40, 1, "a"}}, 0, Steps(0, 40), 0, std::nullopt},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        TMeasurementModel m;
+        const TPoints points = RunPhases(m, r.phases);
+        EXPECT_EQ(points[r.watched], r.x);
+        EXPECT_EQ(m.BottomAxis(r.activeCount), r.axis);
+    }
+}
+
+// The round counts requests to 50: a sensor count change, a reading table
+// reset and failed guards leave it; replies before the first request lie in
+// round 0.
+TEST(Model, TheRoundCountsRequestsToTheFirstAddressOnly)
 {
     TMeasurementModel m;
     const std::uint8_t value[] = {0x00, 0x05};
-    auto reply = [&](std::uint8_t address) { return m.ReadReply(address, value, 2)->X; };
-    EXPECT_EQ(reply(50), 0u);
-    EXPECT_EQ(reply(51), 0u);
-    EXPECT_EQ(reply(50), 1u);
-    EXPECT_EQ(m.BottomAxis(2), std::nullopt); // the axis scales itself at first
-
-    for (int i = 0; i < 40; ++i)
-        reply(51); // x 1..40
-    EXPECT_EQ(m.BottomAxis(2), (TAxisRange{10, 40}));
-    // Sensor 50 lags behind: the window stays on the newest points of all.
-    EXPECT_EQ(m.BottomAxis(1), std::nullopt);
-    reply(50);
-    EXPECT_EQ(m.BottomAxis(2), (TAxisRange{10, 40}));
-    EXPECT_EQ(m.BottomAxis(0), std::nullopt);
+    EXPECT_EQ(m.ReadReply(53, value, 2)->X, 0u);
+    EXPECT_EQ(m.ReadingsTaken(), 1u);
+    Cycle(m, 2, 7); // 50 51 52 50 51 52 50
+    EXPECT_EQ(m.Round(), 2u);
+    m.ResetReadings(16);
+    EXPECT_EQ(m.PollNextSensor(false, true, 15), std::nullopt);
+    EXPECT_EQ(m.Round(), 2u);
+    EXPECT_EQ(Cycle(m, 15, 3), (std::vector<int>{51, 52, 53}));
+    EXPECT_EQ(m.Round(), 2u);
+    EXPECT_EQ(m.ReadReply(60, value, 2)->X, 2u);
+    m.ReadReply(49, value, 2); // outside the bus: no reading of a sensor
+    m.ReadReply(50, value, 1); // too short
+    EXPECT_EQ(m.ReadingsTaken(), 2u);
 }
 
 TEST(Parameters, EditTextsAreClampedIntegers)

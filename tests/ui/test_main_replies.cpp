@@ -197,6 +197,42 @@ TEST_F(Replies, BottomAxisShowsTheNewestThirtySteps)
     EXPECT_EQ(range.upper, 39.0);
 }
 
+// Points lie at their polling round: a sensor that answers every other round
+// keeps its newest points in the window the newest sensor sets.
+TEST_F(Replies, SensorAnsweringEveryOtherRoundStaysInTheWindow)
+{
+    w().SensorCnt->setCurrentIndex(1);
+    w().SensorCntChange();
+    for (int round = 0; round < 60; ++round) {
+        Receive(ReadReply(50, 100));
+        if (round % 2 == 0)
+            Receive(ReadReply(51, 200));
+        else
+            w().TimeoutTimerTimer();
+    }
+    const QCPRange range = w().Chart1->xAxis->range();
+    EXPECT_EQ(range.lower, 29.0);
+    EXPECT_EQ(range.upper, 59.0);
+    const QCPGraphDataContainer &data = *w().Series(1)->data();
+    ASSERT_EQ(data.size(), 30);
+    EXPECT_EQ((data.constEnd() - 1)->key, 58.0);
+    int shown = 0;
+    for (auto point = data.constBegin(); point != data.constEnd(); ++point)
+        shown += range.contains(point->key);
+    EXPECT_EQ(shown, 15);
+}
+
+// A late reply next to the answer in the same round: one point, the newer value.
+TEST_F(Replies, SecondReadingInOneRoundReplacesThePoint)
+{
+    Receive(ReadReply(50, 7)); // answers; 51 asked
+    Receive(ReadReply(50, 8)); // late, still round 0
+    const QCPGraphDataContainer &data = *w().Series(0)->data();
+    ASSERT_EQ(data.size(), 1);
+    EXPECT_EQ(data.constBegin()->key, 0.0);
+    EXPECT_EQ(data.constBegin()->value, 8.0);
+}
+
 // The line chart is drawn while it is seen, and catches up when shown.
 TEST_F(Replies, TheChartIsDrawnOnlyWhileSeen)
 {
