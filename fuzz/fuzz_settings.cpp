@@ -1,12 +1,15 @@
 // The settings file: any config.ini bytes are read; the values written back
 // into the same bytes read again as the same values; other values written
 // there read back as written; and every line that is not one of the keys of
-// [Options] survives a save.
+// [Options] survives a save: byte for byte while the file keeps its encoding
+// (a UTF-8 file always does), with the same text when a Windows-1250 file
+// had to become UTF-8.
 //
 // Input: a locale byte, a byte choosing the other values, then the file.
 #include "fuzz_common.h"
 #include "storage/settings.h"
 
+#include <QStringDecoder>
 #include <string_view>
 #include <vector>
 
@@ -132,10 +135,27 @@ std::vector<bool> Rewritable(const std::vector<QByteArray> &lines)
     return rewritable;
 }
 
+// A file that is not valid UTF-8 as UTF-8 with the same text (read as
+// Windows-1250); a leading byte order mark stays one.
+QByteArray AsUtf8(QByteArray text)
+{
+    if (text.isValidUtf8())
+        return text;
+    const bool bom = text.startsWith("\xEF\xBB\xBF");
+    if (bom)
+        text.remove(0, 3);
+    QStringDecoder legacy("windows-1250", QStringDecoder::Flag::Stateless);
+    return (bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + QString(legacy(text)).toUtf8();
+}
+
 void CheckLinesKept(const QByteArray &before, const QByteArray &after)
 {
     FUZZ_REQUIRE(before.startsWith("\xEF\xBB\xBF") == after.startsWith("\xEF\xBB\xBF"));
-    const std::vector<QByteArray> old = Lines(before);
+    // A UTF-8 file stays UTF-8; a Windows-1250 one that became UTF-8 keeps
+    // the text of its lines.
+    FUZZ_REQUIRE(!before.isValidUtf8() || after.isValidUtf8());
+    const bool transcoded = before.isValidUtf8() != after.isValidUtf8();
+    const std::vector<QByteArray> old = Lines(transcoded ? AsUtf8(before) : before);
     const std::vector<QByteArray> now = Lines(after);
     const std::vector<bool> rewritable = Rewritable(old);
     size_t at = 0;
@@ -161,7 +181,8 @@ void CheckRange(const TSettings &s)
     FUZZ_REQUIRE(ParseRegionalReal(s.Coeff).has_value());
 }
 
-// Values unlike the ones read, as the operator may leave them at close.
+// Values unlike the ones read, as the operator may leave them at close; the
+// log path may hold a Polish letter and one Windows-1250 has no byte for.
 TSettings Other(const TSettings &read, std::uint8_t choice)
 {
     TSettings s = read;
@@ -173,7 +194,10 @@ TSettings Other(const TSettings &read, std::uint8_t choice)
     s.SaveRaw = !s.SaveRaw;
     s.SavePercent = !s.SavePercent;
     s.SaveCoeff = !s.SaveCoeff;
-    s.SaveFile = QStringLiteral("d:\\pomiar %1.csv").arg(choice);
+    s.SaveFile = QStringLiteral("d:\\pomiar %1%2%3.csv")
+                     .arg(choice)
+                     .arg(choice & 0x40 ? u"ł"_qs : QString())
+                     .arg(choice & 0x80 ? u"Ж"_qs : QString());
     s.SensorCount = choice % 17 - 1;
     s.SaveFreq = choice / 17 % 17 - 1;
     s.ChartType = choice % 3 - 1;

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTemporaryFile>
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -16,8 +18,17 @@
 #include <string_view>
 #include <vector>
 
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 // Header-only use of the char flavour: the packaged header keeps its template
-// bodies behind SI_IMPLEMENTATION, and the bytes are taken as UTF-8 unchanged.
+// bodies behind SI_IMPLEMENTATION, and the bytes are taken unchanged (values
+// are decoded here, in the file's encoding).
 // clang-format off
 #define SI_IMPLEMENTATION
 #define SI_NO_CONVERSION
@@ -46,30 +57,70 @@ constexpr int kChartTypeItems = 2;
 }
 
 // The file's bytes, or nullopt when there is no file. Only a regular file is
-// read: a device or a folder in its place is an error, never something to
-// read to its end or to replace.
+// read: a device, a FIFO or a folder in its place (also behind a symbolic
+// link) is an error, never something to wait on, read to its end or replace.
+// The type is checked on the opened descriptor, so a FIFO swapped in after a
+// look at the name cannot block the open.
 std::optional<QByteArray> ReadExisting(const QString &path)
 {
+    static const char what[] = "Nie można odczytać pliku";
+#ifdef Q_OS_WIN
     const QFileInfo info(path);
     if (!info.exists())
         return std::nullopt;
     if (!info.isFile())
-        Fail("Nie można odczytać pliku", path, QStringLiteral("not a regular file"));
+        Fail(what, path, QStringLiteral("not a regular file"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        Fail("Nie można odczytać pliku", path, file.errorString());
+        Fail(what, path, file.errorString());
     QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        Fail("Nie można odczytać pliku", path, file.errorString());
+        Fail(what, path, file.errorString());
     return data;
+#else
+    const auto systemError = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            return std::nullopt;
+        Fail(what, path, systemError(error));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        Fail(what, path, systemError(errno));
+    if (!S_ISREG(st.st_mode))
+        Fail(what, path, QStringLiteral("not a regular file"));
+    QByteArray data;
+    char chunk[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            Fail(what, path, systemError(errno));
+        if (got == 0)
+            return data;
+        data.append(chunk, static_cast<qsizetype>(got));
+    }
+#endif
 }
 
-// Replaces the file in one write. In a folder where no new file can be made
-// but the file itself is writable, it is rewritten in place.
+// Replaces the file atomically: a complete new file is renamed over the old
+// one, or the save fails and the old file stays as it was. A folder where no
+// new file can be made is a failure, never a reason to rewrite in place.
 void WriteWhole(const QString &path, const QByteArray &data)
 {
     QSaveFile file(path);
-    file.setDirectWriteFallback(true);
+    file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
         Fail("Nie można zapisać pliku", path, file.errorString());
     if (file.write(data) != data.size()) {
@@ -79,6 +130,55 @@ void WriteWhole(const QString &path, const QByteArray &data)
     }
     if (!file.commit())
         Fail("Nie można zapisać pliku", path, file.errorString());
+}
+
+// Whether a new file can be made in the folder, found by making one: the
+// permission bits do not tell (the superuser, access control lists).
+bool CanCreateIn(const QString &folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return false;
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".config.XXXXXX")));
+    return probe.open();
+}
+
+// Files that are not valid UTF-8 were written by the earlier Windows
+// installations, in Windows-1250. Its 256 bytes decode one to one (the five
+// unassigned ones to C1 controls), so a decoded text encodes back to the
+// same bytes.
+constexpr char kLegacyEncoding[] = "windows-1250";
+
+QString FromLegacy(QByteArrayView bytes)
+{
+    QStringDecoder decoder(kLegacyEncoding, QStringDecoder::Flag::Stateless);
+    return decoder(bytes);
+}
+
+// nullopt when a character has no Windows-1250 byte.
+std::optional<QByteArray> ToLegacy(const QString &text)
+{
+    QStringEncoder encoder(kLegacyEncoding, QStringEncoder::Flag::Stateless);
+    QByteArray bytes = encoder(text);
+    if (encoder.hasError() || !encoder.isValid())
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<QByteArray> ToUtf8(const QString &text)
+{
+    return text.toUtf8();
+}
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+
+// A Windows-1250 file as UTF-8 with the same text; a leading byte order
+// mark stays one, as the writer and the reader take it.
+QByteArray LegacyToUtf8(QByteArray data)
+{
+    const bool bom = data.startsWith(kBom);
+    if (bom)
+        data.remove(0, 3);
+    return (bom ? QByteArray(kBom) : QByteArray()) + FromLegacy(data).toUtf8();
 }
 
 // Decimal with an optional "-", hexadecimal after "0x" or "0X"; nullopt for
@@ -115,9 +215,11 @@ int ListIndex(int index, int items)
 // ProfileLines (the writer) finds it; otherwise a key written after such a
 // line would never be read back. The parser stops at a NUL byte (a file cut
 // short by a power failure may be padded with them): it reads each as the
-// replacement character instead. A line opening a section name that it does
-// not close ("[Adapters", also right after a byte order mark) ends the
-// section for the parser, never for the writer: the parser reads it as a comment.
+// UTF-8 bytes of the replacement character instead (in a Windows-1250 file,
+// the three letters those bytes are there). A line opening a section name
+// that it does not close ("[Adapters", also right after a byte order mark)
+// ends the section for the parser, never for the writer: the parser reads it
+// as a comment.
 QByteArray ForParser(QByteArray data)
 {
     const std::string_view text(data.constData(), static_cast<size_t>(data.size()));
@@ -139,7 +241,8 @@ QByteArray ForParser(QByteArray data)
 // regard to case, the first of repeated keys wins.
 class OptionsReader {
 public:
-    explicit OptionsReader(const QByteArray &data) : ini_(false, true, false)
+    explicit OptionsReader(const QByteArray &data)
+        : legacy_(!data.isValidUtf8()), ini_(false, true, false)
     {
         const QByteArray text = ForParser(data);
         if (ini_.LoadData(text.constData(), static_cast<size_t>(text.size())) < 0)
@@ -156,16 +259,14 @@ public:
 
     bool Flag(const char *key, bool fallback) const { return Integer(key, fallback) != 0; }
 
-    // The value's characters as they stand: a byte order mark at its start
-    // is one of them (decoding it away would leave a leading space that the
-    // next reading trims, so the value would change with every save); a
-    // character cut short at its end is one too, shown as a replacement.
+    // The value's characters, in the file's encoding, as they stand. In a
+    // UTF-8 file a byte order mark at its start is one of them (decoding it
+    // away would leave a leading space that the next reading trims, so the
+    // value would change with every save).
     QString Text(const char *key, const char *fallback) const
     {
         const char *value = Value(key);
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                      QStringDecoder::Flag::ConvertInitialBom);
-        return utf8(value != nullptr ? value : fallback);
+        return Decoded(value != nullptr ? value : fallback);
     }
 
     // Read as a regional real and shown in the general format, so the text
@@ -174,11 +275,21 @@ public:
     {
         const char *value = Value(key);
         const std::optional<double> real =
-            value != nullptr ? ParseRegionalReal(QString::fromUtf8(value)) : std::nullopt;
+            value != nullptr ? ParseRegionalReal(Decoded(value)) : std::nullopt;
         return FormatGeneral(real.value_or(fallback));
     }
 
 private:
+    QString Decoded(const char *value) const
+    {
+        if (legacy_)
+            return FromLegacy(value);
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                      QStringDecoder::Flag::ConvertInitialBom);
+        return utf8(value);
+    }
+
+    bool legacy_; // Windows-1250
     CSimpleIniA ini_;
 };
 
@@ -347,7 +458,11 @@ TSettings NewFileSettings()
     s.Update = true;
     s.AutoConnect = true;
     s.SaveDate = s.SaveTime = s.SaveRaw = s.SavePercent = s.SaveCoeff = true;
+#ifdef Q_OS_WIN
     s.SaveFile = QStringLiteral("c:\\pomiar.csv");
+#else
+    s.SaveFile = QDir::homePath() + QStringLiteral("/pomiar.csv");
+#endif
     s.SensorCount = 0;
     s.SaveFreq = 0;
     s.ChartType = 0;
@@ -375,8 +490,20 @@ TSettings SettingsFromText(const QByteArray &data)
     return s;
 }
 
-QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &s)
+namespace {
+
+// `existing` with the thirteen keys rewritten, their values in `encode`'s
+// encoding; nullopt when a value has no bytes in it.
+std::optional<QByteArray> WithValues(const QByteArray &existing, const TSettings &s,
+                                     std::optional<QByteArray> (*encode)(const QString &))
 {
+    // The coefficient is kept in single precision: 0,1 is saved as 0,100000001490116.
+    const float coeff = ParseCoeff(s.Coeff).value_or(1.0f);
+    const std::optional<QByteArray> saveFile = encode(s.SaveFile);
+    const std::optional<QByteArray> coeffText = encode(FormatGeneral(static_cast<double>(coeff)));
+    if (!saveFile || !coeffText)
+        return std::nullopt;
+
     ProfileLines lines(existing);
     lines.Set(kSection, "AutoSave", FlagText(s.AutoSave));
     lines.Set(kSection, "Update", FlagText(s.Update));
@@ -386,15 +513,28 @@ QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &s)
     lines.Set(kSection, "SaveRaw", FlagText(s.SaveRaw));
     lines.Set(kSection, "SavePercent", FlagText(s.SavePercent));
     lines.Set(kSection, "SaveCoeff", FlagText(s.SaveCoeff));
-    lines.Set(kSection, "SaveFile", s.SaveFile.toUtf8());
+    lines.Set(kSection, "SaveFile", *saveFile);
     lines.Set(kSection, "SensorCount",
               QByteArray::number(ListIndex(s.SensorCount, kSensorCountItems)));
     lines.Set(kSection, "SaveFreq", QByteArray::number(ListIndex(s.SaveFreq, kSaveFreqItems)));
     lines.Set(kSection, "ChartType", QByteArray::number(ListIndex(s.ChartType, kChartTypeItems)));
-    // The coefficient is kept in single precision: 0,1 is saved as 0,100000001490116.
-    const float coeff = ParseCoeff(s.Coeff).value_or(1.0f);
-    lines.Set(kSection, "Coeff", FormatGeneral(static_cast<double>(coeff)).toUtf8());
+    lines.Set(kSection, "Coeff", *coeffText);
     return lines.Text();
+}
+
+} // namespace
+
+QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &s)
+{
+    if (existing.isValidUtf8())
+        return *WithValues(existing, s, ToUtf8);
+    // A Windows-1250 file stays one while its values fit and the result still
+    // reads as Windows-1250. Otherwise the whole file becomes UTF-8, every
+    // line with the same text, so that it reads back as written.
+    const std::optional<QByteArray> legacy = WithValues(existing, s, ToLegacy);
+    if (legacy && !legacy->isValidUtf8())
+        return *legacy;
+    return *WithValues(LegacyToUtf8(existing), s, ToUtf8);
 }
 
 TSettings LoadSettings(const QString &path)
@@ -426,11 +566,21 @@ QString UserSettingsDir()
 QString SettingsPath(const QString &exeDir, const QString &userDir)
 {
     const QString besideExe = QDir(exeDir).filePath(QLatin1String(kFileName));
-    const QFileInfo folder(exeDir);
-    if (QFileInfo::exists(besideExe) || (folder.isDir() && folder.isWritable()))
+    if (CanCreateIn(exeDir))
         return besideExe;
     QDir().mkpath(userDir);
-    return QDir(userDir).filePath(QLatin1String(kFileName));
+    const QString user = QDir(userDir).filePath(QLatin1String(kFileName));
+    // The first per-user file starts as a copy of the one beside the
+    // executable, so that what an administrator put there carries over. A
+    // copy that fails leaves no file: the load creates it with new values.
+    if (!QFileInfo::exists(user) && !QFileInfo(user).isSymLink()) {
+        try {
+            if (const std::optional<QByteArray> shared = ReadExisting(besideExe))
+                WriteWhole(user, *shared);
+        } catch (const std::runtime_error &) {
+        }
+    }
+    return user;
 }
 
 } // namespace qvr

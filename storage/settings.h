@@ -25,34 +25,44 @@ struct TSettings {
     QString Coeff;            // the text of the Coeff edit
 };
 
-// Values a missing file is created with.
+// Values a missing file is created with. The log goes to pomiar.csv in the
+// home folder (c:\pomiar.csv on Windows).
 TSettings NewFileSettings();
 
-// The settings the bytes of a config.ini hold. A key that is missing or
-// unparsable takes its own fallback value, which is not always the new-file
-// value (Update, AutoConnect, SaveFile).
+// The settings the bytes of a config.ini hold. A file that is valid UTF-8 as
+// a whole is read as UTF-8, any other as Windows-1250 (the files of the
+// earlier Windows installations). A key that is missing or unparsable takes
+// its own fallback value, which is not always the new-file value (Update,
+// AutoConnect, SaveFile: the relative pomiar.csv).
 TSettings SettingsFromText(const QByteArray &data);
 
 // The bytes of `existing` with the thirteen keys rewritten in file order;
 // everything else (other keys and sections, comments, blank lines) is kept
-// as it was.
+// as it was. The values are written in the file's encoding. A Windows-1250
+// file whose new values Windows-1250 cannot hold (or whose result would read
+// as UTF-8) is transcoded to UTF-8 as a whole, every line keeping its text.
 QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &settings);
 
 // Reads the file (SettingsFromText), creating it with NewFileSettings() first
-// when it does not exist. Throws std::runtime_error naming the file when it
-// cannot be created or read.
+// when it does not exist. Only a regular file is read, and opening it never
+// waits (a FIFO in its place is refused). Throws std::runtime_error naming
+// the file when it cannot be created or read.
 TSettings LoadSettings(const QString &path);
 
-// Rewrites the file with SettingsTextWith, in one write. Throws
-// std::runtime_error naming the file when it cannot be read or written.
+// Rewrites the file with SettingsTextWith atomically: a complete new file
+// replaces the old one, or nothing changes. Throws std::runtime_error naming
+// the file when it cannot be read or written (also when no new file can be
+// made in its folder).
 void SaveSettings(const QString &path, const TSettings &settings);
 
 // The per-user folder for the settings: $XDG_CONFIG_HOME/qvr1pc, by default
 // ~/.config/qvr1pc.
 QString UserSettingsDir();
 
-// config.ini beside the executable when it exists there or that folder is
-// writable; otherwise config.ini in `userDir`, which is created when needed.
+// config.ini beside the executable when a new file can be made in that
+// folder; otherwise config.ini in `userDir`, which is created when needed.
+// A per-user file that does not exist yet starts as a copy of the one beside
+// the executable when that is a readable regular file.
 QString SettingsPath(const QString &exeDir, const QString &userDir = UserSettingsDir());
 
 } // namespace qvr

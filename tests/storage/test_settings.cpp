@@ -7,10 +7,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
 
 namespace {
 
@@ -37,12 +49,77 @@ QString Describe(const TSettings &s)
         .join('\n');
 }
 
-const char kNewFile[] = "AutoSave=0\nUpdate=1\nAutoConnect=1\nSaveDate=1\nSaveTime=1\nSaveRaw=1\n"
-                        "SavePercent=1\nSaveCoeff=1\nSaveFile=c:\\pomiar.csv\nSensorCount=0\n"
-                        "SaveFreq=0\nChartType=0\nCoeff=1";
+// The new-file values; the log goes to the home folder.
+const QByteArray kNewFile =
+    "AutoSave=0\nUpdate=1\nAutoConnect=1\nSaveDate=1\nSaveTime=1\nSaveRaw=1\n"
+    "SavePercent=1\nSaveCoeff=1\nSaveFile=" +
+    (QDir::homePath() + "/pomiar.csv").toUtf8() +
+    "\nSensorCount=0\nSaveFreq=0\nChartType=0\nCoeff=1";
 const char kFallbacks[] = "AutoSave=0\nUpdate=0\nAutoConnect=0\nSaveDate=1\nSaveTime=1\nSaveRaw=1\n"
                           "SavePercent=1\nSaveCoeff=1\nSaveFile=pomiar.csv\nSensorCount=0\n"
                           "SaveFreq=0\nChartType=0\nCoeff=1";
+
+using namespace std::chrono_literals;
+
+// Runs `call` on another thread and tells whether it came back in time. One
+// that did not is waiting in an open of `fifo`: a write end opened and closed
+// releases it with an end of file.
+bool ReturnsPromptly(const std::function<void()> &call, const QString &fifo)
+{
+    std::future<void> done = std::async(std::launch::async, call);
+    if (done.wait_for(5s) == std::future_status::ready)
+        return true;
+    const QByteArray name = QFile::encodeName(fifo);
+    while (done.wait_for(10ms) != std::future_status::ready) {
+        const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return false;
+}
+
+// Folder permission bits bind this thread while the object lives, also when
+// it runs as the superuser: its override of them is set aside. Without that,
+// a read-only folder stops no one in CI, where the tests run as root.
+class PermissionsBind {
+public:
+    PermissionsBind()
+    {
+#ifdef __linux__
+        if (syscall(SYS_capget, &header_, caps_) != 0)
+            return;
+        if ((caps_[0].effective & (1u << CAP_DAC_OVERRIDE)) == 0)
+            return;
+        caps_[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        dropped_ = syscall(SYS_capset, &header_, caps_) == 0;
+#endif
+    }
+    ~PermissionsBind()
+    {
+#ifdef __linux__
+        if (dropped_) {
+            caps_[0].effective |= 1u << CAP_DAC_OVERRIDE;
+            syscall(SYS_capset, &header_, caps_);
+        }
+#endif
+    }
+    PermissionsBind(const PermissionsBind &) = delete;
+    PermissionsBind &operator=(const PermissionsBind &) = delete;
+
+private:
+#ifdef __linux__
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps_[2] = {};
+    bool dropped_ = false;
+#endif
+};
+
+// The bytes of the file at `path`, or a marker that is in no file.
+QByteArray Contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
 
 class Settings : public ::testing::Test {
 protected:
@@ -73,9 +150,10 @@ protected:
 TEST_F(Settings, MissingFileIsCreatedWithNewFileValuesInOrder)
 {
     const TSettings loaded = LoadSettings(path_);
-    EXPECT_EQ(Read(), "[Options]\n" + QByteArray(kNewFile) + "\n");
-    EXPECT_EQ(Describe(loaded), kNewFile);
-    EXPECT_EQ(Describe(NewFileSettings()), kNewFile);
+    EXPECT_EQ(Read(), "[Options]\n" + kNewFile + "\n");
+    EXPECT_EQ(Describe(loaded), QString::fromUtf8(kNewFile));
+    EXPECT_EQ(Describe(NewFileSettings()), QString::fromUtf8(kNewFile));
+    EXPECT_TRUE(QDir::isAbsolutePath(NewFileSettings().SaveFile));
 }
 
 TEST_F(Settings, HeaderOnlyGivesFallbacksAndSaveAppendsAllKeysInOrder)
@@ -309,7 +387,7 @@ TEST_F(Settings, MissingSectionIsAddedAtTheEnd)
 {
     Write("[Adapters]\nport=/dev/pts/3");
     SaveSettings(path_, NewFileSettings());
-    EXPECT_EQ(Read(), "[Adapters]\nport=/dev/pts/3\n[Options]\n" + QByteArray(kNewFile) + "\n");
+    EXPECT_EQ(Read(), "[Adapters]\nport=/dev/pts/3\n[Options]\n" + kNewFile + "\n");
 }
 
 TEST_F(Settings, LongAndPolishTextsSurvive)
@@ -340,14 +418,13 @@ TEST_F(Settings, FailuresNameTheFile)
     // A folder in place of the file.
     ASSERT_TRUE(QDir(dir_.path()).mkdir("config.ini"));
     paths << path_;
-    // A read-only folder stops everyone but the superuser.
-    if (geteuid() != 0) {
-        const QString locked = dir_.filePath("locked");
-        ASSERT_TRUE(QDir().mkpath(locked));
-        ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-        paths << locked + "/config.ini";
-    }
+    // A read-only folder.
+    const QString locked = dir_.filePath("locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    paths << locked + "/config.ini";
 
+    const PermissionsBind bind;
     for (const QString &path : paths) {
         const std::string name = QDir::toNativeSeparators(path).toStdString();
         try {
@@ -395,6 +472,280 @@ TEST_F(Settings, UserFolderFollowsXdgConfigHome)
     EXPECT_EQ(UserSettingsDir(), QDir::homePath() + "/.config/qvr1pc");
     if (wasSet)
         qputenv("XDG_CONFIG_HOME", saved);
+}
+
+// What stands where the file should be and is no regular file: refused at
+// once by a load and by a save, and left in place.
+TEST_F(Settings, OnlyARegularFileIsReadAndNothingWaits)
+{
+    struct Row {
+        const char *name;
+        std::function<bool(const QString &path, const QString &fifo)> make;
+    };
+    const auto mkfifo = [](const QString &at) {
+        return ::mkfifo(QFile::encodeName(at).constData(), 0600) == 0;
+    };
+    const Row rows[] = {
+        {"fifo", [&](const QString &path, const QString &) { return mkfifo(path); }},
+        {"symbolic link to a fifo",
+         [&](const QString &path, const QString &fifo) {
+             return mkfifo(fifo) && QFile::link(fifo, path);
+         }},
+        {"folder", [](const QString &path, const QString &) { return QDir().mkpath(path); }},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const QString folder = dir_.filePath(QString::fromUtf8(r.name).replace(' ', '-'));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString path = folder + "/config.ini";
+        const QString fifo = folder + "/fifo";
+        ASSERT_TRUE(r.make(path, fifo));
+        const std::string name = "Nie można odczytać pliku " + path.toStdString() + ":";
+
+        std::string loadError;
+        std::string saveError;
+        const bool prompt = ReturnsPromptly(
+            [&] {
+                try {
+                    LoadSettings(path);
+                } catch (const std::runtime_error &e) {
+                    loadError = e.what();
+                }
+                try {
+                    SaveSettings(path, NewFileSettings());
+                } catch (const std::runtime_error &e) {
+                    saveError = e.what();
+                }
+            },
+            QFileInfo(path).isSymLink() ? fifo : path);
+        EXPECT_TRUE(prompt) << "waited on the open";
+        EXPECT_NE(loadError.find(name), std::string::npos) << loadError;
+        EXPECT_NE(saveError.find(name), std::string::npos) << saveError;
+        struct stat st;
+        ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_FALSE(S_ISREG(st.st_mode)) << "replaced by the save";
+    }
+}
+
+// The name alternates between a regular file and a FIFO while the file is
+// loaded over and over: a look at the name and then an open by name would
+// sooner or later open the FIFO and wait there.
+TEST_F(Settings, AFifoSwappedInIsNeverWaitedOn)
+{
+    const QByteArray path = QFile::encodeName(path_);
+    const QByteArray regular = QFile::encodeName(dir_.filePath("regular"));
+    const QByteArray fifo = QFile::encodeName(dir_.filePath("fifo"));
+    const QByteArray staged = QFile::encodeName(dir_.filePath("staged"));
+    {
+        QFile f(QFile::decodeName(regular));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Options]\nSensorCount=9\n");
+    }
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    ASSERT_EQ(::link(regular.constData(), path.constData()), 0);
+
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        for (bool toFifo = true; !stop; toFifo = !toFifo) {
+            ::link(toFifo ? fifo.constData() : regular.constData(), staged.constData());
+            ::rename(staged.constData(), path.constData());
+        }
+    });
+    int loaded = 0;
+    int refused = 0;
+    std::string unexpected;
+    const bool prompt = ReturnsPromptly(
+        [&] {
+            for (const auto end = std::chrono::steady_clock::now() + 1500ms;
+                 std::chrono::steady_clock::now() < end;) {
+                try {
+                    loaded += LoadSettings(path_).SensorCount == 9;
+                } catch (const std::runtime_error &e) {
+                    const std::string what = e.what();
+                    if (what.find("not a regular file") != std::string::npos)
+                        ++refused;
+                    else
+                        unexpected = what;
+                }
+            }
+        },
+        dir_.filePath("fifo"));
+    stop = true;
+    swapper.join();
+    EXPECT_TRUE(prompt) << "waited on the open of a FIFO";
+    EXPECT_EQ(unexpected, "");
+    EXPECT_GT(loaded, 0);
+    EXPECT_GT(refused, 0);
+}
+
+// A folder where no new file can be made: the save fails naming the file and
+// the old file keeps every byte (no rewriting in place).
+TEST_F(Settings, SaveIntoAFolderWithoutRoomForANewFileLeavesTheOldFile)
+{
+    const QString folder = dir_.filePath("read-only");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    path_ = folder + "/config.ini";
+    const QByteArray old = "[Adapters]\nport=/dev/ttyUSB0\n[Options]\nAutoSave=0\n";
+    Write(old);
+    ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+
+    TSettings s = NewFileSettings();
+    s.AutoSave = true;
+    {
+        const PermissionsBind bind;
+        try {
+            SaveSettings(path_, s);
+            ADD_FAILURE() << "save did not fail";
+        } catch (const std::runtime_error &e) {
+            EXPECT_NE(std::string(e.what()).find("Nie można zapisać pliku " + path_.toStdString()),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_EQ(Read().toStdString(), old.toStdString());
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"config.ini"});
+}
+
+// Which file is used, and what the per-user file holds afterwards.
+TEST_F(Settings, PathDependsOnWhereANewFileCanBeMade)
+{
+    enum Beside { None, Regular, Fifo, Folder };
+    enum User { Missing, Own, CopyOfBeside };
+    struct Row {
+        const char *name;
+        bool writable;
+        Beside beside;
+        bool userExists;
+        bool usesBeside;
+        User user;
+    };
+    const Row rows[] = {
+        {"writable, file, no user file", true, Regular, false, true, Missing},
+        {"writable, no file, no user file", true, None, false, true, Missing},
+        {"writable, file, user file", true, Regular, true, true, Own},
+        {"read-only, file, no user file", false, Regular, false, false, CopyOfBeside},
+        {"read-only, file, user file", false, Regular, true, false, Own},
+        {"read-only, no file, no user file", false, None, false, false, Missing},
+        {"read-only, no file, user file", false, None, true, false, Own},
+        {"read-only, fifo, no user file", false, Fifo, false, false, Missing},
+        {"read-only, folder, no user file", false, Folder, false, false, Missing},
+    };
+    // Windows-1250 and CR LF: the copy is byte for byte.
+    const QByteArray shared = "[Adapters]\r\nport=/dev/ttyUSB3\r\nopis=\xAF\xF3\xB3ta\r\n"
+                              "[Options]\r\nAutoSave=1\r\n";
+    const QByteArray own = "[Options]\nAutoSave=0\n";
+    int n = 0;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const QString root = dir_.filePath(QString::number(n++));
+        const QString exe = root + "/bin";
+        const QString user = root + "/user/qvr1pc";
+        const QString besidePath = exe + "/config.ini";
+        const QString userPath = user + "/config.ini";
+        ASSERT_TRUE(QDir().mkpath(exe));
+        if (r.beside == Regular) {
+            QFile f(besidePath);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(shared);
+        } else if (r.beside == Fifo) {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(besidePath).constData(), 0600), 0);
+        } else if (r.beside == Folder) {
+            ASSERT_TRUE(QDir().mkpath(besidePath));
+        }
+        if (r.userExists) {
+            ASSERT_TRUE(QDir().mkpath(user));
+            QFile f(userPath);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(own);
+        }
+        if (!r.writable) {
+            ASSERT_TRUE(QFile::setPermissions(exe, QFile::ReadOwner | QFile::ExeOwner));
+        }
+
+        QString chosen;
+        EXPECT_TRUE(ReturnsPromptly(
+            [&] {
+                const PermissionsBind bind; // on the thread that makes the choice
+                chosen = SettingsPath(exe, user);
+            },
+            besidePath));
+        EXPECT_EQ(chosen.toStdString(), (r.usesBeside ? besidePath : userPath).toStdString());
+        switch (r.user) {
+        case Missing:
+            EXPECT_FALSE(QFileInfo::exists(userPath));
+            break;
+        case Own:
+            EXPECT_EQ(Contents(userPath).toStdString(), own.toStdString());
+            break;
+        case CopyOfBeside:
+            EXPECT_EQ(Contents(userPath).toStdString(), shared.toStdString());
+            break;
+        }
+        // Nothing but the user file is left in the user folder.
+        EXPECT_EQ(QDir(user).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  r.user == Missing ? QStringList() : QStringList{"config.ini"});
+        QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+}
+
+// [Options] with the new-file values but `saveFile` as the log path.
+QByteArray Options(const QByteArray &saveFile)
+{
+    return "[Options]\nAutoSave=0\nUpdate=1\nAutoConnect=1\nSaveDate=1\nSaveTime=1\nSaveRaw=1\n"
+           "SavePercent=1\nSaveCoeff=1\nSaveFile=" +
+           saveFile + "\nSensorCount=0\nSaveFreq=0\nChartType=0\nCoeff=1\n";
+}
+
+// A file that is not valid UTF-8 is Windows-1250. The bytes here are written
+// out by hand: "\xA3\xF3" "d\x9F" is "Łódź" in Windows-1250.
+TEST(SettingsEncoding, ValuesReadAndWrittenInTheFileEncoding)
+{
+    const QByteArray adapters1250 = "[Adapters]\n; \xA3\xF3"
+                                    "d\x9F, Gda\xF1sk\nopis=\xAF\xF3\xB3ta skrzynka\n";
+    const QByteArray adaptersUtf8 = "[Adapters]\n; Łódź, Gdańsk\nopis=Żółta skrzynka\n";
+    struct Row {
+        const char *name;
+        QByteArray file;
+        QString read; // SaveFile as read
+        QString saved;
+        QByteArray expected;
+    };
+    const Row rows[] = {
+        {"Windows-1250 stays Windows-1250",
+         adapters1250 + Options("C:\\Pomiary\\\xB3\xF3"
+                                "d\x9F.csv"),
+         u"C:\\Pomiary\\łódź.csv"_qs, u"D:\\Dane\\żaba ęś.csv"_qs,
+         adapters1250 + Options("D:\\Dane\\\xBF"
+                                "aba \xEA\x9C.csv")},
+        {"UTF-8 stays UTF-8", adaptersUtf8 + Options("C:\\Pomiary\\łódź.csv"),
+         u"C:\\Pomiary\\łódź.csv"_qs, u"D:\\Dane\\żaba ęś.csv"_qs,
+         adaptersUtf8 + Options("D:\\Dane\\żaba ęś.csv")},
+        {"a letter Windows-1250 lacks turns the file into UTF-8",
+         adapters1250 + Options("C:\\Pomiary\\\xB3\xF3"
+                                "d\x9F.csv"),
+         u"C:\\Pomiary\\łódź.csv"_qs, u"/home/Жанна/łódź.csv"_qs,
+         adaptersUtf8 + Options("/home/Жанна/łódź.csv")},
+        // "\xC5\x82" is "Ĺ‚" in Windows-1250 and "ł" in UTF-8; with the
+        // log path now plain ASCII, the file would read as UTF-8.
+        {"a result that would read as UTF-8 turns into UTF-8",
+         "[Adapters]\nopis=\xC5\x82\n" + Options("\xB3"), u"ł"_qs, u"a.csv"_qs,
+         "[Adapters]\nopis=Ĺ‚\n" + Options("a.csv")},
+        // 0x81 has no letter: it is kept as the control character U+0081.
+        {"an unassigned byte survives transcoding", "; \x81\n" + Options("\xB3"), u"ł"_qs, u"Ж"_qs,
+         "; \xC2\x81\n" + Options("Ж")},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        TSettings s = SettingsFromText(r.file);
+        EXPECT_EQ(s.SaveFile, r.read);
+        s.SaveFile = r.saved;
+        const QByteArray written = SettingsTextWith(r.file, s);
+        EXPECT_EQ(written.toStdString(), r.expected.toStdString());
+        EXPECT_EQ(Describe(SettingsFromText(written)), Describe(s));
+        // Saved again unchanged: not a byte changes.
+        EXPECT_EQ(SettingsTextWith(written, s).toStdString(), written.toStdString());
+    }
 }
 
 } // namespace
