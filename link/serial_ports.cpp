@@ -513,8 +513,8 @@ FtStatus TSerialPortLibrary::GetStatus(FtHandle handle, std::uint32_t *rxQueue,
         QSerialPort *port = open->Port.get();
         if (rxQueue == nullptr || txQueue == nullptr || eventStatus == nullptr)
             return FT_INVALID_PARAMETER;
-            // A vanished port fails even while bytes taken in before are held.
 #ifdef Q_OS_UNIX
+        // A vanished port fails even while bytes taken in before are held.
         if (!Alive(*port) || !Fetch(*open))
             return FT_IO_ERROR;
         int pending = 0;
