@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -21,8 +22,10 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -55,6 +58,43 @@ std::string Cut(const std::string &text, std::size_t max)
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
         --n;
     return text.substr(0, n);
+}
+
+// The whole content of `path` when it is a regular file. Never blocks: a FIFO
+// without a writer or a device is refused, not waited for.
+bool ReadRegularFile(const QString &path, std::string &data)
+{
+    data.clear();
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    char chunk[4096];
+    while (ok) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n > 0)
+            data.append(chunk, static_cast<std::size_t>(n));
+        else if (n == 0)
+            break;
+        else if (errno != EINTR)
+            ok = false;
+    }
+    ::close(fd);
+    return ok;
+#else
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    data.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return file.error() == QFileDevice::NoError;
+#endif
 }
 
 #ifdef Q_OS_UNIX
@@ -167,9 +207,11 @@ std::vector<TListedPort> OrderPorts(const std::vector<TPortRecord> &found,
 
 std::vector<std::string> ConfiguredPorts(const QString &configPath)
 {
+    std::string text;
+    if (!ReadRegularFile(configPath, text))
+        return {};
     CSimpleIniA ini(true, true); // UTF-8 file, a key may repeat
-    const QByteArray path = QFile::encodeName(configPath);
-    if (ini.LoadFile(path.constData()) < 0)
+    if (ini.LoadData(text.data(), text.size()) < 0)
         return {};
     const CSimpleIniA::TKeyVal *section = ini.GetSection("Adapters");
     if (section == nullptr)
@@ -224,6 +266,54 @@ QSerialPort *TSerialPortLibrary::Find(FtHandle handle) const
 {
     const auto it = open_.find(handle);
     return it == open_.end() ? nullptr : it->second.Port.get();
+}
+
+TSerialPortLibrary::TOpenPort *TSerialPortLibrary::FindOpen(FtHandle handle)
+{
+    const auto it = open_.find(handle);
+    return it == open_.end() ? nullptr : &it->second;
+}
+
+bool TSerialPortLibrary::Fetch(TOpenPort &open)
+{
+    QSerialPort &port = *open.Port;
+    std::vector<char> &rx = open.Rx;
+    rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(open.RxHead));
+    open.RxHead = 0;
+    // Bytes the port object already took in (when an event loop ran) are
+    // older than those still in the system's queue.
+    const qint64 buffered = port.bytesAvailable();
+    if (buffered > 0 && rx.size() < kRxFetchSize) {
+        const std::size_t want =
+            std::min(static_cast<std::size_t>(buffered), kRxFetchSize - rx.size());
+        const std::size_t held = rx.size();
+        rx.resize(held + want);
+        const qint64 n = port.read(rx.data() + held, static_cast<qint64>(want));
+        rx.resize(held + static_cast<std::size_t>(std::max<qint64>(n, 0)));
+    }
+#ifdef Q_OS_UNIX
+    const int fd = port.handle();
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) != 0)
+        return false;
+    const std::size_t want =
+        std::min(static_cast<std::size_t>(std::max(waiting, 0)), kRxFetchSize - rx.size());
+    if (want == 0)
+        return true;
+    const std::size_t held = rx.size();
+    rx.resize(held + want);
+    ssize_t n;
+    do {
+        n = ::read(fd, rx.data() + held, want);
+    } while (n < 0 && errno == EINTR);
+    const int error = errno;
+    rx.resize(held + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    // Bytes were reported waiting: end of file or an error other than "none
+    // yet" means the port has gone.
+    return n > 0 || (n < 0 && (error == EAGAIN || error == EWOULDBLOCK));
+#else
+    return true;
+#endif
 }
 
 bool TSerialPortLibrary::Alive(QSerialPort &port)
@@ -327,7 +417,7 @@ FtStatus TSerialPortLibrary::OpenEx(const std::string &description, std::uint32_
                 notifier->setEnabled(false);
 #endif
         const FtHandle id = nextHandle_++;
-        open_[id] = TOpenPort{std::move(port), entry->Location};
+        open_[id] = TOpenPort{std::move(port), entry->Location, {}, 0};
         *handle = id;
         return FT_OK;
     });
@@ -395,12 +485,16 @@ FtStatus TSerialPortLibrary::SetFlowControl(FtHandle handle, std::uint16_t flow,
 FtStatus TSerialPortLibrary::Purge(FtHandle handle, std::uint32_t mask)
 {
     return Guarded([&] {
-        QSerialPort *port = Find(handle);
-        if (port == nullptr)
+        TOpenPort *open = FindOpen(handle);
+        if (open == nullptr)
             return FT_INVALID_HANDLE;
+        QSerialPort *port = open->Port.get();
         QSerialPort::Directions dirs;
-        if (mask & FT_PURGE_RX)
+        if (mask & FT_PURGE_RX) {
             dirs |= QSerialPort::Input;
+            open->Rx.clear();
+            open->RxHead = 0;
+        }
         if (mask & FT_PURGE_TX)
             dirs |= QSerialPort::Output;
         if (dirs == QSerialPort::Directions{})
@@ -413,31 +507,30 @@ FtStatus TSerialPortLibrary::GetStatus(FtHandle handle, std::uint32_t *rxQueue,
                                        std::uint32_t *txQueue, std::uint32_t *eventStatus)
 {
     return Guarded([&] {
-        QSerialPort *port = Find(handle);
-        if (port == nullptr)
+        TOpenPort *open = FindOpen(handle);
+        if (open == nullptr)
             return FT_INVALID_HANDLE;
+        QSerialPort *port = open->Port.get();
         if (rxQueue == nullptr || txQueue == nullptr || eventStatus == nullptr)
             return FT_INVALID_PARAMETER;
 #ifdef Q_OS_UNIX
-        if (!Alive(*port))
-            return FT_IO_ERROR;
-        // Bytes the port object already took in (when an event loop ran)
-        // plus those still in the system's queue.
-        int waiting = 0;
-        if (::ioctl(port->handle(), FIONREAD, &waiting) != 0)
+        // A vanished port fails even while bytes taken in before are held.
+        if (!Alive(*port) || !Fetch(*open))
             return FT_IO_ERROR;
         int pending = 0;
         if (::ioctl(port->handle(), TIOCOUTQ, &pending) != 0)
             pending = 0;
-        *rxQueue = static_cast<std::uint32_t>(port->bytesAvailable() + waiting);
+        *rxQueue = static_cast<std::uint32_t>(open->Rx.size() - open->RxHead);
         *txQueue = static_cast<std::uint32_t>(pending);
 #else
         port->waitForReadyRead(0); // takes in what the system holds, never waits
         if (port->error() == QSerialPort::TimeoutError)
             port->clearError();
-        if (!Alive(*port))
+        if (!Alive(*port) || !Fetch(*open))
             return FT_IO_ERROR;
-        *rxQueue = static_cast<std::uint32_t>(port->bytesAvailable());
+        // Past kRxFetchSize the port object keeps the rest.
+        *rxQueue = static_cast<std::uint32_t>(open->Rx.size() - open->RxHead +
+                                              static_cast<std::size_t>(port->bytesAvailable()));
         *txQueue = static_cast<std::uint32_t>(port->bytesToWrite());
 #endif
         *eventStatus = 0;
@@ -449,17 +542,30 @@ FtStatus TSerialPortLibrary::Read(FtHandle handle, void *buffer, std::uint32_t t
                                   std::uint32_t *bytesRead)
 {
     return Guarded([&] {
-        QSerialPort *port = Find(handle);
-        if (port == nullptr)
+        TOpenPort *open = FindOpen(handle);
+        if (open == nullptr)
             return FT_INVALID_HANDLE;
+        QSerialPort *port = open->Port.get();
         if (bytesRead == nullptr || (buffer == nullptr && toRead > 0))
             return FT_INVALID_PARAMETER;
         char *out = static_cast<char *>(buffer);
         std::uint32_t done = 0;
-        if (toRead > 0 && port->bytesAvailable() > 0) {
-            const qint64 n = port->read(out, toRead);
+        // First what GetStatus took in: no system call for those.
+        const std::size_t held = open->Rx.size() - open->RxHead;
+        if (toRead > 0 && held > 0) {
+            const std::size_t n = std::min<std::size_t>(held, toRead);
+            std::memcpy(out, open->Rx.data() + open->RxHead, n);
+            open->RxHead += n;
+            if (open->RxHead == open->Rx.size()) {
+                open->Rx.clear();
+                open->RxHead = 0;
+            }
+            done = static_cast<std::uint32_t>(n);
+        }
+        if (done < toRead && port->bytesAvailable() > 0) {
+            const qint64 n = port->read(out + done, toRead - done);
             if (n > 0)
-                done = static_cast<std::uint32_t>(n);
+                done += static_cast<std::uint32_t>(n);
         }
         FtStatus status = FT_OK;
 #ifdef Q_OS_UNIX

@@ -3,11 +3,17 @@
 // section [Adapters] of config.ini. Queue status and reads never block and
 // need no running event loop, so the 20 ms receive tick can call them; a write
 // waits at most 200 ms for room in the system's queue.
+//
+// The queue status call takes in every byte the system holds for the port (up
+// to kRxFetchSize in all) with one read and reports what the library holds;
+// reads then hand those bytes out without a system call, so fetching a reply
+// byte by byte costs one read per tick, not one per byte.
 #pragma once
 
 #include "d2xx.h"
 
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -40,6 +46,9 @@ struct TListedPort {
 
 constexpr std::uint16_t kFtdiVendorId = 0x0403;
 
+// Most bytes the library holds per open port, taken in by one status call.
+constexpr std::size_t kRxFetchSize = 4096;
+
 // The adapter list: USB ports only (those with a vendor id), FTDI first, each
 // group in the order found; then the configured ports (path = description),
 // a path named twice listed once. An empty description becomes the port name.
@@ -57,7 +66,8 @@ std::vector<TListedPort> OrderPorts(const std::vector<TPortRecord> &found,
                                     const std::vector<std::string> &configured);
 
 // Port values of section [Adapters] of an INI file, in file order; empty when
-// the file or the section is missing.
+// the file or the section is missing, or when the path is not a regular file
+// (a FIFO without a writer, a device, a directory): the reader never blocks.
 std::vector<std::string> ConfiguredPorts(const QString &configPath);
 
 class TSerialPortLibrary : public ID2xx {
@@ -99,10 +109,17 @@ private:
     struct TOpenPort {
         std::unique_ptr<QSerialPort> Port;
         std::string Location;
+        // Received bytes taken in by GetStatus, not yet read: Rx[RxHead..].
+        std::vector<char> Rx;
+        std::size_t RxHead = 0;
     };
 
     void Refresh();
     QSerialPort *Find(FtHandle handle) const;
+    TOpenPort *FindOpen(FtHandle handle);
+    // Takes in what the port object and the system hold, up to kRxFetchSize
+    // bytes held in all, with at most one read. False when the port is gone.
+    static bool Fetch(TOpenPort &open);
     // False once the port has vanished: unplugged adapter, hung-up terminal.
     static bool Alive(QSerialPort &port);
 

@@ -11,8 +11,13 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <map>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -197,6 +202,41 @@ TEST(ConfiguredPorts, AdaptersSectionInFileOrderAnyKeyAnyCase)
               (std::vector<std::string>{"/dev/ttyUSB3", "/dev/pts/7", "ttyS1"}));
     EXPECT_TRUE(ConfiguredPorts(dir.filePath("missing.ini")).empty());
     EXPECT_TRUE(ConfiguredPorts(WriteConfig(dir, "[Options]\nA=1\n")).empty());
+}
+
+// The reader opens without blocking and refuses what is not a regular file;
+// a FIFO without a writer used to hang the program before its window showed.
+TEST(ConfiguredPorts, NoRegularFileNoPortsAndNoWait)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string fifo = QFile::encodeName(dir.filePath("fifo.ini")).toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = QFile::encodeName(dir.filePath("config.ini")).toStdString();
+    ASSERT_EQ(::symlink(fifo.c_str(), link.c_str()), 0);
+    struct TRow {
+        const char *name;
+        std::string path;
+    };
+    const TRow rows[] = {
+        {"FIFO without a writer", fifo},
+        {"link to that FIFO", link},
+        {"directory", QFile::encodeName(dir.path()).toStdString()},
+        {"character device", "/dev/null"},
+    };
+    for (const TRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto ports = std::async(std::launch::async, [&] {
+            return ConfiguredPorts(QFile::decodeName(row.path.c_str()));
+        });
+        if (ports.wait_for(std::chrono::seconds(2)) == std::future_status::timeout) {
+            ADD_FAILURE() << "the reader blocked";
+            const int writer = ::open(row.path.c_str(), O_WRONLY | O_NONBLOCK); // lets it go on
+            if (writer >= 0)
+                ::close(writer);
+        }
+        EXPECT_TRUE(ports.get().empty());
+    }
 }
 
 // ---- the library without a port ----
@@ -559,6 +599,141 @@ TEST_P(SerialLibraryPty, WriteToAHungUpTerminalTakesTheLinkDown)
     EXPECT_FALSE(ftdi.IsOpen());
     EXPECT_EQ(view.panels[1], QStringLiteral("Rozłączony"));
     EXPECT_FALSE(view.usbTimer);
+}
+
+// ---- bytes taken in by the status call, over a bare pseudo-terminal ----
+
+class SerialLibraryFetch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[128] = {};
+        ASSERT_EQ(::openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+        path_ = name;
+        ASSERT_TRUE(dir_.isValid());
+        config_ = WriteConfig(dir_, QByteArray("[Adapters]\nPort1=") + name + "\n");
+    }
+    void TearDown() override
+    {
+        for (const int fd : {master_, slave_})
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    // The next `n` bytes of a running sequence into the terminal, once the
+    // system's queue of the port holds them all.
+    void Send(std::size_t n)
+    {
+        Bytes bytes;
+        for (std::size_t i = 0; i < n; ++i)
+            bytes.push_back(std::uint8_t(sent_++ * 7 + 3));
+        ASSERT_EQ(::write(master_, bytes.data(), n), ssize_t(n));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (SystemQueue() < int(n) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(SystemQueue(), int(n));
+    }
+    std::uint8_t Expected() { return std::uint8_t(read_++ * 7 + 3); }
+    int SystemQueue() const
+    {
+        int waiting = -1;
+        return ::ioctl(slave_, FIONREAD, &waiting) == 0 ? waiting : -1;
+    }
+    std::uint32_t Status(TSerialPortLibrary &lib, FtHandle h)
+    {
+        std::uint32_t rx = 0, tx = 0, ev = 0;
+        EXPECT_EQ(lib.GetStatus(h, &rx, &tx, &ev), FT_OK);
+        return rx;
+    }
+    // `n` reads of one byte, as the receive tick does, checked in order.
+    void ReadBytes(TSerialPortLibrary &lib, FtHandle h, std::size_t n)
+    {
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint8_t b = 0;
+            std::uint32_t done = 0;
+            ASSERT_EQ(lib.Read(h, &b, 1, &done), FT_OK);
+            ASSERT_EQ(done, 1u) << "byte " << i;
+            ASSERT_EQ(b, Expected()) << "byte " << i;
+        }
+    }
+
+    int master_ = -1, slave_ = -1;
+    std::string path_;
+    QTemporaryDir dir_;
+    QString config_;
+    std::size_t sent_ = 0, read_ = 0;
+};
+
+struct TFetchRow {
+    const char *name;
+    std::size_t first, consumed, more;
+};
+
+// One status call empties the system's queue; the bytes come out of the
+// reads in order, those not read wait for the next tick ahead of new ones.
+TEST_F(SerialLibraryFetch, OneStatusCallTakesInAllThatWaits)
+{
+    const TFetchRow rows[] = {
+        {"one byte", 1, 1, 0},
+        {"a reply, then another", 7, 7, 7},
+        {"more than the receive buffer", 100, 100, 0},
+        {"bytes left over stay first", 100, 40, 50},
+        {"nearly a full terminal queue", 4000, 1000, 90},
+    };
+    TSerialPortLibrary lib(config_, [] { return std::vector<TPortRecord>{}; });
+    FtHandle h = kNoHandle;
+    ASSERT_EQ(lib.OpenEx(path_, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    for (const TFetchRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        Send(row.first);
+        EXPECT_EQ(Status(lib, h), row.first);
+        EXPECT_EQ(SystemQueue(), 0);
+        ReadBytes(lib, h, row.consumed);
+        Send(row.more);
+        const std::size_t left = row.first - row.consumed + row.more;
+        EXPECT_EQ(Status(lib, h), left);
+        EXPECT_EQ(SystemQueue(), 0);
+        ReadBytes(lib, h, left);
+        EXPECT_EQ(Status(lib, h), 0u);
+    }
+}
+
+TEST_F(SerialLibraryFetch, PurgeAndCloseDropHeldBytesAHangUpStillFails)
+{
+    TSerialPortLibrary lib(config_, [] { return std::vector<TPortRecord>{}; });
+    FtHandle h = kNoHandle;
+    ASSERT_EQ(lib.OpenEx(path_, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    Send(20);
+    ASSERT_EQ(Status(lib, h), 20u);
+    ReadBytes(lib, h, 5);
+    EXPECT_EQ(lib.Purge(h, FT_PURGE_TX), FT_OK);
+    EXPECT_EQ(Status(lib, h), 15u);
+    EXPECT_EQ(lib.Purge(h, FT_PURGE_RX), FT_OK);
+    EXPECT_EQ(Status(lib, h), 0u);
+
+    Send(10);
+    ASSERT_EQ(Status(lib, h), 10u);
+    EXPECT_EQ(lib.Close(h), FT_OK);
+    ASSERT_EQ(lib.OpenEx(path_, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    EXPECT_EQ(Status(lib, h), 0u);
+
+    // The far end hangs up while bytes are held: the next tick's status
+    // call takes the link down all the same.
+    TRecordingView view;
+    CFtdi ftdi(lib, view);
+    EXPECT_EQ(lib.Close(h), FT_OK);
+    ftdi.SetDescription(path_);
+    ftdi.Open();
+    ASSERT_TRUE(ftdi.IsOpen());
+    read_ = sent_;
+    Send(30);
+    ASSERT_EQ(ftdi.QueueStatus(), 30u);
+    ASSERT_EQ(ftdi.ReadByte(), std::optional<std::uint8_t>(Expected()));
+    ::close(master_);
+    master_ = -1;
+    EXPECT_EQ(ftdi.QueueStatus(), 0u);
+    EXPECT_FALSE(ftdi.IsOpen());
+    EXPECT_EQ(view.panels[1], QStringLiteral("Rozłączony"));
 }
 
 } // namespace
