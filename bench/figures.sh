@@ -9,13 +9,25 @@
 #   - the time from the exec of the program to the first request on the bus,
 #     with AutoConnect and Update on.
 #
-# Usage: bench/figures.sh BUILD_DIR
+# With the mode cpu-pages instead, the program's CPU on each page against a
+# floor (bench/floor: a shown window of the same size with the same timers and
+# no work), interleaved in one run: the program with "Wykresy" shown (the line
+# chart, selected by a click on its tab as an operator would, with xdotool),
+# the floor, the program on "Wskaźniki" (the page it starts on), the floor.
+# Each program interval pairs with the floor measured right after it; the
+# difference is what the program costs above an idle shown Qt window woken at
+# the same pace. After each interval screenshots check the page shown (the tab
+# bar, against the one before the click) and that the traffic log scrolls.
+#
+# Usage: bench/figures.sh BUILD_DIR [cpu-pages]
 #   FIGURES_SECONDS  the measured interval of each run (default 60)
 #   FIGURES_WARMUP   seconds from the first reading to the interval (default 5)
 #   FIGURES_STARTS   starts timed to the first request (default 5)
 #   FIGURES_KEEP=1   keep the temporary folder (settings, logs, the peer's readings)
-# It needs the targets qvr1pc, bus_peer and clock_exec:
-#   cmake --build BUILD_DIR --target qvr1pc bus_peer clock_exec
+#   FIGURES_ROUNDS   cpu-pages: rounds of the four intervals (default 1)
+# It needs the targets qvr1pc, bus_peer and clock_exec (cpu-pages: and floor,
+# and xdotool and ImageMagick):
+#   cmake --build BUILD_DIR --target qvr1pc bus_peer clock_exec floor
 #
 # The tick design (ui/main_link.cpp, link/receiver.h, ui/main_polling.cpp):
 #   The 20 ms receive tick fetches the bytes waiting; a frame ends on the
@@ -32,21 +44,29 @@
 #   more than about 6 ms early has its reply handled a tick sooner.)
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "Usage: $0 BUILD_DIR" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != cpu-pages ]; }; then
+  echo "Usage: $0 BUILD_DIR [cpu-pages]" >&2
   exit 2
 fi
 build="$(cd "$1" && pwd)"
+mode="${2:-all}"
 program="$build/qvr1pc"
 peer="$build/bench/bus_peer"
 clock="$build/bench/clock_exec"
-for f in "$program" "$peer" "$clock"; do
+floor="$build/bench/floor"
+needed=("$program" "$peer" "$clock")
+[ "$mode" = all ] || needed+=("$floor")
+for f in "${needed[@]}"; do
   if [ ! -x "$f" ]; then
-    echo "$f is missing: cmake --build $1 --target qvr1pc bus_peer clock_exec" >&2
+    echo "$f is missing: cmake --build $1 --target qvr1pc bus_peer clock_exec floor" >&2
     exit 2
   fi
 done
-command -v xvfb-run >/dev/null || { echo "xvfb-run is missing (tools/install-deps.sh)" >&2; exit 2; }
+tools=(xvfb-run)
+[ "$mode" = all ] || tools+=(xdotool import convert compare)
+for t in "${tools[@]}"; do
+  command -v "$t" >/dev/null || { echo "$t is missing (tools/install-deps.sh)" >&2; exit 2; }
+done
 
 seconds="${FIGURES_SECONDS:-60}"
 warmup="${FIGURES_WARMUP:-5}"
@@ -128,14 +148,15 @@ stop_peer() {
   summary="$(tail -n 1 "$work/$1.peer")"
 }
 
-# start_program NAME CHART_TYPE: a copy of the program in $work/NAME with its
-# own config.ini naming the peer's terminal, under xvfb-run; $pid is the
-# program's process, $xvfb_pid the xvfb-run around it. The monotonic time just
-# before the exec of the program goes to $work/NAME/exec_ms.
+# start_program NAME CHART_TYPE [EXECUTABLE]: a copy of the program (or of
+# EXECUTABLE) in $work/NAME with its own config.ini naming the peer's terminal,
+# under xvfb-run; $pid is the program's process, $xvfb_pid the xvfb-run around
+# it. The monotonic time just before the exec of the program goes to
+# $work/NAME/exec_ms, the X display and its authority file to $work/NAME/x.
 start_program() {
-  local name="$1" chart="$2" dir="$work/$1"
+  local name="$1" chart="$2" exe="${3:-$program}" dir="$work/$1"
   mkdir -p "$dir"
-  cp "$program" "$dir/qvr1pc"
+  cp "$exe" "$dir/"
   cat >"$dir/config.ini" <<EOF
 [Options]
 AutoSave=1
@@ -157,7 +178,8 @@ EOF
   (
     cd "$dir"
     exec env LC_ALL=pl_PL.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
-      sh -c 'echo $$ > pid; exec "$0" exec_ms ./qvr1pc' "$clock"
+      sh -c 'echo $$ > pid; echo "$DISPLAY $XAUTHORITY" > x; exec "$0" exec_ms "./$1"' \
+      "$clock" "$(basename "$exe")"
   ) >"$dir/output" 2>&1 &
   xvfb_pid=$!
   started+=("$xvfb_pid")
@@ -236,6 +258,145 @@ rounds() {
 }
 
 ratio() { awk -v m="$1" -v d="$2" 'BEGIN { printf "%.3f", m / d }'; }
+
+# on_x NAME COMMAND...: COMMAND on the X display of the program started as NAME.
+on_x() {
+  local name="$1" display auth
+  shift
+  read -r display auth <"$work/$name/x"
+  DISPLAY="$display" XAUTHORITY="$auth" "$@"
+}
+# window_of NAME: the shown window of the program started as NAME ($pid).
+window_of() { on_x "$1" xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n 1; }
+has_window() { [ -n "$(window_of "$1")" ]; }
+
+# place NAME: waits for the window, sets $wx $wy (its top-left on the screen)
+# and moves the pointer off it, so no run has a hovered widget.
+place() {
+  wait_for 30 has_window "$1" || fail "$1: no window shown"
+  read -r wx wy < <(on_x "$1" xdotool getwindowgeometry --shell "$(window_of "$1")" |
+    awk -F= '$1 == "X" { x = $2 } $1 == "Y" { y = $2 } END { print x, y }')
+  on_x "$1" xdotool mousemove --sync 1000 750
+}
+
+# shot NAME FILE: a screenshot of the whole screen.
+shot() { on_x "$1" import -window root "$work/$1/$2"; }
+# pixels_differ NAME FILE1 FILE2 GEOMETRY: how many pixels differ in the region
+# GEOMETRY (WxH+X+Y) of two screenshots of NAME.
+pixels_differ() {
+  local d="$work/$1"
+  convert "$d/$2" -crop "$4" +repage "$d/a.png"
+  convert "$d/$3" -crop "$4" +repage "$d/b.png"
+  { compare -metric AE "$d/a.png" "$d/b.png" null: 2>&1 || true; } | awk '{ print $1 }'
+}
+
+# measure: the CPU of $pid over one interval of FIGURES_SECONDS. Sets m_t0,
+# m_t1 (ms), cpu_pct, cpu_user, cpu_sys (% of one core) and load.
+measure() {
+  local u0 u1 s0 s1
+  read -r u0 s0 < <(cpu_ticks)
+  m_t0="$(now_ms)"
+  sleep "$seconds"
+  read -r u1 s1 < <(cpu_ticks)
+  m_t1="$(now_ms)"
+  load="$(loadavg)"
+  read -r cpu_pct cpu_user cpu_sys < <(awk -v u="$((u1 - u0))" -v s="$((s1 - s0))" -v hz="$hz" \
+    -v a="$m_t0" -v b="$m_t1" 'BEGIN { d = hz * (b - a) / 1000; printf "%.2f %.2f %.2f\n", 100 * (u + s) / d, 100 * u / d, 100 * s / d }')
+}
+
+# page_run NAME PAGE: the program at full pace (ChartType 0, the line chart)
+# with PAGE shown: Wykresy is clicked (the second tab, at 112,19 from the
+# window's top-left), Wskaźniki is the page it starts on. After the interval,
+# the tab bar must differ from the one before the click exactly when clicked,
+# and the traffic log must have moved within a second. Sets what measure sets,
+# readings_s, log_s and checks.
+page_run() {
+  local name="$1" page="$2"
+  start_peer "$name" --log "$work/$name.readings"
+  start_program "$name" 0
+  wait_for 30 has_line "$work/$name.readings" 2 || fail "$name: no reading in 30 s"
+  place "$name"
+  shot "$name" start.png
+  if [ "$page" = Wykresy ]; then
+    on_x "$name" xdotool mousemove --sync $((wx + 112)) $((wy + 19)) click 1 mousemove --sync 1000 750
+  fi
+  sleep "$warmup"
+
+  local l0 l1
+  l0="$(log_lines "$work/$name/pomiar.csv")"
+  measure
+  l1="$(log_lines "$work/$name/pomiar.csv")"
+
+  shot "$name" end.png
+  pause 1
+  shot "$name" later.png
+  local tabs scroll
+  tabs="$(pixels_differ "$name" start.png end.png "465x32+$wx+$wy")"
+  scroll="$(pixels_differ "$name" end.png later.png "190x330+$((wx + 492))+$((wy + 50))")"
+  if [ "$page" = Wykresy ]; then
+    [ "$tabs" -gt 0 ] || fail "$name: the tab bar did not change: Wykresy not shown"
+  else
+    [ "$tabs" -eq 0 ] || fail "$name: the tab bar changed ($tabs pixels): Wskaźniki not shown"
+  fi
+  [ "$scroll" -gt 0 ] || fail "$name: the traffic log did not scroll"
+  checks="tab bar $tabs px changed, log $scroll px in 1 s"
+
+  stop_program "$name"
+  stop_peer "$name"
+  readings_s="$(awk -F';' -v a="$m_t0" -v b="$m_t1" \
+    'NR > 1 && $1 >= a && $1 < b { n++ } END { printf "%.3f", n * 1000 / (b - a) }' \
+    "$work/$name.readings")"
+  log_s="$(awk -v n="$((l1 - l0))" -v a="$m_t0" -v b="$m_t1" 'BEGIN { printf "%.2f", n * 1000 / (b - a) }')"
+}
+
+# floor_run NAME: bench/floor under the same xvfb-run, the same warm-up and
+# interval. Sets what measure sets.
+floor_run() {
+  start_program "$1" 0 "$floor"
+  place "$1"
+  sleep "$warmup"
+  measure
+  stop_program "$1"
+}
+
+if [ "$mode" = cpu-pages ]; then
+  rounds="${FIGURES_ROUNDS:-1}"
+  echo "QVR-1 PC CPU by page against the floor: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores," \
+    "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo), load $(loadavg)"
+  echo "each interval ${seconds} s after the first reading (floor: the window shown) + ${warmup} s"
+  echo
+  rows=()
+  for ((r = 1; r <= rounds; r++)); do
+    order=(Wykresy Wskaźniki)
+    [ $((r % 2)) -eq 1 ] || order=(Wskaźniki Wykresy) # later rounds alternate the order
+    for page in "${order[@]}"; do
+      key=chart
+      [ "$page" = Wykresy ] || key=table
+      page_run "${key}_$r" "$page"
+      p_pct=$cpu_pct p_user=$cpu_user p_sys=$cpu_sys p_load=$load
+      echo "  ${key}_$r ($page): readings $readings_s/s, log $log_s lines/s," \
+        "cpu $p_pct % (user $p_user, system $p_sys), load $p_load; $checks; exit 0"
+      floor_run "floor_${key}_$r"
+      echo "  floor_${key}_$r: cpu $cpu_pct % (user $cpu_user, system $cpu_sys), load $load; exit 0"
+      rows+=("$page;$r;$p_pct;$p_user;$p_sys;$cpu_pct;$cpu_user;$cpu_sys;$p_load;$load")
+    done
+  done
+  echo
+  printf '%s\n' "${rows[@]}" | awk -F';' '
+    BEGIN { printf "%-10s %-5s %-24s %-24s %-11s %s\n", "page", "round", "program % (user, sys)",
+              "floor % (user, sys)", "difference", "load 1/5/15 (program; floor)" }
+    { d = $3 - $6; s[$1] += d; n[$1]++
+      # Padded by hand to the width in characters: UTF-8 continuation bytes
+      # do not count (an awk that counts bytes sees them, one that counts
+      # characters does not).
+      w = $1; cont = gsub(/[\200-\277]/, "", w)
+      printf "%s%" (11 - length($1) + cont) "s%-5s %-24s %-24s %-11s %s; %s\n", $1, "", $2,
+        sprintf("%.2f (%.2f, %.2f)", $3, $4, $5), sprintf("%.2f (%.2f, %.2f)", $6, $7, $8),
+        sprintf("%+.2f pp", d), $9, $10 }
+    END { if (NR > 2) for (p in s) printf "mean difference, %s: %+.2f pp over %d rounds\n", p, s[p] / n[p], n[p] }'
+  exit 0
+fi
+
 
 echo "QVR-1 PC figures: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores," \
   "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo), load $(loadavg)"

@@ -12,7 +12,7 @@ packages=(
   libqcustomplot-dev libsimpleini-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libmodbus-dev
   fonts-wine fonts-dejavu-core
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick xdotool
   desktop-file-utils clang-format
   locales
 )
