@@ -142,6 +142,13 @@ void TFMain::SetUpChart()
         0x004000, 0x0080FF, 0x400080, 0x408080, 0x00FFFF, 0x8080C0, 0xFFFF00, 0x0000FF};
 
     Chart1->setNotAntialiasedElements(QCP::aeAll);
+    // The series on a layer with a buffer of its own, so that a new point
+    // redraws them alone (FollowNewestPoints); everything below and above it
+    // keeps its own buffers.
+    Chart1->layer(QStringLiteral("main"))->setMode(QCPLayer::lmBuffered);
+    // Nothing is drawn on the overlay: sharing the buffer of the layers below
+    // it spares a full-size blend of the chart on every paint.
+    Chart1->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     Chart1->setBackground(palette().window());
     Chart1->axisRect()->setBackground(Qt::white);
     Chart1->yAxis->setRange(-356.6960446693754, 835.4021244430467);
@@ -300,6 +307,9 @@ void TFMain::SetSeriesActive(int index, bool active)
     for (QCPGraph *g : series_)
         if (g && g->visible())
             g->addToLegend();
+    // The legend's layer changed: a shown chart is drawn whole.
+    if (Chart1->isVisible())
+        Chart1->replot(QCustomPlot::rpQueuedReplot);
 }
 
 bool TFMain::SeriesActive(int index) const

@@ -64,6 +64,7 @@ void TFMain::AddChartPoint(int index, std::uint64_t x, std::uint32_t raw)
 
 void TFMain::FollowNewestPoints()
 {
+    const QCPRange before = Chart1->xAxis->range();
     if (const std::optional<qvr::TAxisRange> range =
             model_.BottomAxis(SensorCnt->currentIndex() + 1))
         Chart1->xAxis->setRange(range->Lower, range->Upper);
@@ -71,7 +72,14 @@ void TFMain::FollowNewestPoints()
         Chart1->xAxis->rescale(true);
     // A chart nobody sees (its page not shown, or the gauges shown instead)
     // is drawn when it is shown again.
-    if (Chart1->isVisible())
+    if (!Chart1->isVisible())
+        return;
+    // Within a round the axis stands still: only the series' layer is drawn
+    // anew, and the grid, the axes with their labels and the legend are
+    // taken from their layers' buffers. A moved axis redraws everything.
+    if (Chart1->xAxis->range() == before)
+        Chart1->layer(QStringLiteral("main"))->replot();
+    else
         Chart1->replot(QCustomPlot::rpQueuedReplot);
 }
 

@@ -233,32 +233,94 @@ TEST_F(Replies, SecondReadingInOneRoundReplacesThePoint)
     EXPECT_EQ(data.constBegin()->value, 8.0);
 }
 
-// The line chart is drawn while it is seen, and catches up when shown.
+// Counts the drawings of the chart layer it stands on: the series' layer.
+class TLayerProbe : public QCPLayerable {
+public:
+    explicit TLayerProbe(QCustomPlot *plot) : QCPLayerable(plot, QStringLiteral("main")) {}
+    int drawn = 0;
+
+protected:
+    void applyDefaultAntialiasingHint(QCPPainter *) const override {}
+    void draw(QCPPainter *) override { ++drawn; }
+};
+
+// The series are drawn while the chart is seen, once per reply, and catch up
+// when it is shown; within a round (the axis standing still) only their own
+// layer is drawn, not the axes, grid and legend.
 TEST_F(Replies, TheChartIsDrawnOnlyWhileSeen)
 {
-    int drawn = 0;
-    QObject::connect(w().Chart1, &QCustomPlot::afterReplot, [&] { ++drawn; });
+    auto *probe = new TLayerProbe(w().Chart1);
+    int whole = 0;
+    QObject::connect(w().Chart1, &QCustomPlot::afterReplot, [&] { ++whole; });
     w().show();
     w().PageControl1->setCurrentWidget(w().TabSheet1);
     QApplication::processEvents();
-    drawn = 0;
+    probe->drawn = 0;
     Receive(ReadReply(50, 100));
     Receive(ReadReply(51, 100));
     QApplication::processEvents();
-    EXPECT_EQ(drawn, 0) << "its page is not shown";
+    EXPECT_EQ(probe->drawn, 0) << "its page is not shown";
 
     w().PageControl1->setCurrentWidget(w().TabSheet2);
-    EXPECT_GE(drawn, 1) << "drawn as it is shown, before its first paint";
+    EXPECT_GE(probe->drawn, 1) << "drawn as it is shown, before its first paint";
     QApplication::processEvents();
-    drawn = 0;
+    probe->drawn = 0;
+    whole = 0;
     Receive(ReadReply(52, 100));
     QApplication::processEvents();
-    EXPECT_EQ(drawn, 1) << "one queued redraw per reply";
+    EXPECT_EQ(probe->drawn, 1) << "one redraw per reply";
+    EXPECT_EQ(whole, 0) << "the axis stood still: the series' layer alone";
 
     w().PageControl1->setCurrentWidget(w().TabSheet1);
     Receive(ReadReply(53, 100));
     w().PageControl1->setCurrentWidget(w().TabSheet2);
-    EXPECT_EQ(drawn, 2) << "shown again: drawn with the point that came meanwhile";
+    EXPECT_EQ(probe->drawn, 2) << "shown again: drawn with the point that came meanwhile";
+}
+
+// Drawn layer by layer over rounds and a change of the sensor count, the
+// chart shows what one drawn whole shows: no stale axis, grid or legend.
+TEST_F(Replies, TheChartDrawnByLayersShowsWhatAWholeDrawingShows)
+{
+    w().show();
+    w().PageControl1->setCurrentWidget(w().TabSheet2);
+    QApplication::processEvents();
+    auto answerRounds = [&](int rounds, int sensors) {
+        for (int r = 0; r < rounds; ++r)
+            for (int i = 0; i < sensors; ++i) {
+                Receive(ReadReply(static_cast<std::uint8_t>(50 + i),
+                                  static_cast<std::uint16_t>((r * 37 + i * 61) % 1024)));
+                QApplication::processEvents();
+            }
+    };
+    // Also the same pixels as the chart drawn into one buffer, the series
+    // sharing it with the grid and axes: the layers' own buffers change
+    // nothing the operator sees.
+    auto oneBuffer = [&] {
+        QCustomPlot &chart = *w().Chart1;
+        chart.layer(QStringLiteral("main"))->setMode(QCPLayer::lmLogical);
+        chart.layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmBuffered);
+        chart.replot();
+        const QImage image = chart.grab().toImage();
+        chart.layer(QStringLiteral("main"))->setMode(QCPLayer::lmBuffered);
+        chart.layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
+        chart.replot();
+        return image;
+    };
+    auto expectSamePixels = [&](const char *when) {
+        SCOPED_TRACE(when);
+        const QImage layered = w().Chart1->grab().toImage();
+        w().Chart1->replot();
+        EXPECT_EQ(layered, w().Chart1->grab().toImage()) << "a layer left stale";
+        EXPECT_EQ(layered, oneBuffer()) << "drawn otherwise than in one buffer";
+    };
+    answerRounds(35, 16); // past the axis' own scaling: it follows the rounds
+    expectSamePixels("sixteen sensors, axis following");
+    w().SensorCnt->setCurrentIndex(3);
+    w().SensorCntChange();
+    QApplication::processEvents();
+    expectSamePixels("four sensors: legend and series changed");
+    answerRounds(2, 4);
+    expectSamePixels("four sensors answering");
 }
 
 TEST_F(Replies, SeriesKeepTheirNewestPointsOnly)
