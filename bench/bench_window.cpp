@@ -140,8 +140,12 @@ void BM_ReadReplyEndToEnd(benchmark::State &state)
     // from then on it shows the newest 30 rounds, as after days of polling.
     for (int i = 0; i < 32 * qvr::kSensorCount; ++i)
         HandleOneReading(rig);
+    const int linesBefore = rig.window.UartLog->document()->blockCount();
     for (auto _ : state)
         MeasuredReading(rig);
+    state.counters["log lines/reading"] =
+        static_cast<double>(rig.window.UartLog->document()->blockCount() - linesBefore) /
+        static_cast<double>(state.iterations());
     state.counters["points/series"] = rig.window.Series(0)->data()->size();
     state.counters["readings/iteration"] =
         static_cast<double>(rig.window.Measurement().ReadingsTaken() - before) /
