@@ -78,17 +78,27 @@ TEST(Application, StartsTheWindowBroughtUpAndShown)
     EXPECT_EQ(window.Link()->Description(), "Adapter A");
 }
 
-// A save that fails at close is shown; the window closes all the same.
-TEST(Application, AFailedSaveAtCloseIsShownAndTheWindowCloses)
-{
+// A started window on a settings file of its own, which can be made
+// unwritable by putting a folder where the file was.
+struct TStartedWindow {
     qvr::test::FakeLibrary library;
     QTemporaryDir dir;
     const QString config = dir.filePath("config.ini");
-    TFMain window(library, config);
-    qvr::StartWindow(window);
+    TFMain window{library, config};
+    TStartedWindow() { qvr::StartWindow(window); }
+    bool BreakSettingsFile()
+    {
+        return QFile::remove(config) && QDir(dir.path()).mkdir("config.ini");
+    }
+};
+
+// A save that fails at close is shown; the window closes all the same.
+TEST(Application, AFailedSaveAtCloseIsShownAndTheWindowCloses)
+{
+    TStartedWindow started;
+    TFMain &window = started.window;
     ASSERT_TRUE(window.isVisible());
-    ASSERT_TRUE(QFile::remove(config));
-    ASSERT_TRUE(QDir(dir.path()).mkdir("config.ini")); // a folder where the file was
+    ASSERT_TRUE(started.BreakSettingsFile());
     const ShownBox box = CaptureNextBox([&] { window.close(); });
     ASSERT_TRUE(box.shown);
     EXPECT_TRUE(box.text.contains(QStringLiteral("config.ini"))) << box.text.toStdString();
@@ -129,16 +139,12 @@ TEST(Application, ASignalCaughtBeforeTheLoopIsTaken)
 // error and the exit code; a good one gives 0.
 TEST(Application, ASaveAtASignalReportsOnStandardErrorNotInABox)
 {
-    qvr::test::FakeLibrary library;
-    QTemporaryDir dir;
-    const QString config = dir.filePath("config.ini");
-    TFMain window(library, config);
-    qvr::StartWindow(window);
+    TStartedWindow started;
+    TFMain &window = started.window;
     ASSERT_TRUE(window.isVisible());
     EXPECT_EQ(qvr::SaveAtSignal(window), 0);
 
-    ASSERT_TRUE(QFile::remove(config));
-    ASSERT_TRUE(QDir(dir.path()).mkdir("config.ini")); // a folder where the file was
+    ASSERT_TRUE(started.BreakSettingsFile());
     bool boxShown = false;
     QTimer::singleShot(0, [&] {
         if (QWidget *modal = QApplication::activeModalWidget()) {
