@@ -4,7 +4,7 @@
 # runs each fuzz target briefly (libFuzzer, clang).
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/install-deps.sh
+tools/install-deps.sh --test-locales
 export QT_QPA_PLATFORM=offscreen
 jobs="$(nproc)"
 
