@@ -262,10 +262,10 @@ void TSerialPortLibrary::Refresh()
     list_ = OrderPorts(enumerate_(), ConfiguredPorts(configPath_));
 }
 
-QSerialPort *TSerialPortLibrary::Find(FtHandle handle) const
+QSerialPort *TSerialPortLibrary::Find(FtHandle handle)
 {
-    const auto it = open_.find(handle);
-    return it == open_.end() ? nullptr : it->second.Port.get();
+    TOpenPort *open = FindOpen(handle);
+    return open != nullptr ? open->Port.get() : nullptr;
 }
 
 TSerialPortLibrary::TOpenPort *TSerialPortLibrary::FindOpen(FtHandle handle)

@@ -115,7 +115,7 @@ private:
     };
 
     void Refresh();
-    QSerialPort *Find(FtHandle handle) const;
+    QSerialPort *Find(FtHandle handle);
     TOpenPort *FindOpen(FtHandle handle);
     // Takes in what the port object and the system hold, up to kRxFetchSize
     // bytes held in all, with at most one read. False when the port is gone.

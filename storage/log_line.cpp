@@ -9,9 +9,9 @@
 #include <optional>
 
 #ifdef Q_OS_UNIX
-#include <cerrno>
+#include "storage/regular_file.h"
+
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -71,96 +71,35 @@ namespace {
 // Opens the log for appending, creating it when missing, without ever
 // blocking: a FIFO without a reader, a device or a folder in its place is
 // refused, as is anything else that is not a regular file.
-class TLogFile {
-public:
-    explicit TLogFile(const QString &path)
-    {
+bool OpenLog(QFile &file, const QString &path)
+{
+    constexpr QIODevice::OpenMode kMode =
+        QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered;
 #ifdef Q_OS_UNIX
-        const QByteArray name = QFile::encodeName(path);
-        fd_ = ::open(name.constData(),
-                     O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-        struct stat st = {};
-        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)))
-            Close();
-#else
-        file_.setFileName(path);
-        if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-            return;
-        opened_ = true;
-#endif
-    }
-    ~TLogFile()
-    {
-        Close();
-    }
-    TLogFile(const TLogFile &) = delete;
-    TLogFile &operator=(const TLogFile &) = delete;
-
-    bool IsOpen() const
-    {
-#ifdef Q_OS_UNIX
-        return fd_ >= 0;
-#else
-        return opened_;
-#endif
-    }
-
-    // The whole of `data`, in as few writes as the system allows.
-    bool Write(const QByteArray &data)
-    {
-#ifdef Q_OS_UNIX
-        qsizetype done = 0;
-        while (done < data.size()) {
-            const ssize_t n =
-                ::write(fd_, data.constData() + done, static_cast<size_t>(data.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += n;
-        }
+    const int fd = OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT);
+    if (fd < 0)
+        return false;
+    if (file.open(fd, kMode, QFileDevice::AutoCloseHandle))
         return true;
+    ::close(fd);
+    return false;
 #else
-        return file_.write(data) == data.size();
+    file.setFileName(path);
+    return file.open(kMode);
 #endif
-    }
-
-    // False when the system reports a failure on closing (a delayed write error).
-    bool Close()
-    {
-#ifdef Q_OS_UNIX
-        if (fd_ < 0)
-            return false;
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0;
-#else
-        if (!opened_)
-            return false;
-        opened_ = false;
-        file_.close();
-        return file_.error() == QFileDevice::NoError;
-#endif
-    }
-
-private:
-#ifdef Q_OS_UNIX
-    int fd_ = -1;
-#else
-    QFile file_;
-    bool opened_ = false;
-#endif
-};
+}
 
 } // namespace
 
 bool AppendToLog(const QString &path, const QByteArray &line)
 {
-    TLogFile file(path);
-    if (!file.IsOpen())
+    QFile file;
+    if (!OpenLog(file, path))
         return false;
-    const bool written = file.Write(line);
-    return file.Close() && written;
+    const bool written = file.write(line) == line.size();
+    // close() reports a delayed write error on the file.
+    file.close();
+    return written && file.error() == QFileDevice::NoError;
 }
 
 bool IsStorableLogPath(const QString &path)
@@ -174,8 +113,11 @@ bool IsStorableLogPath(const QString &path)
 bool CreateIfMissing(const QString &path)
 {
     // Append, not truncate: a file made in the meantime is kept as it is.
-    TLogFile file(path);
-    return file.IsOpen() && file.Close();
+    QFile file;
+    if (!OpenLog(file, path))
+        return false;
+    file.close();
+    return file.error() == QFileDevice::NoError;
 }
 
 } // namespace qvr

@@ -19,10 +19,11 @@
 #include <vector>
 
 #ifndef Q_OS_WIN
+#include "storage/regular_file.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -64,54 +65,35 @@ constexpr int kChartTypeItems = 2;
 std::optional<QByteArray> ReadExisting(const QString &path)
 {
     static const char what[] = "Nie można odczytać pliku";
+    QFile file;
 #ifdef Q_OS_WIN
     const QFileInfo info(path);
     if (!info.exists())
         return std::nullopt;
     if (!info.isFile())
         Fail(what, path, QStringLiteral("not a regular file"));
-    QFile file(path);
+    file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
         Fail(what, path, file.errorString());
-    QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        Fail(what, path, file.errorString());
-    return data;
 #else
-    const auto systemError = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
-    const QByteArray name = QFile::encodeName(path);
-    int fd;
-    do
-        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
             return std::nullopt;
-        Fail(what, path, systemError(error));
+        Fail(what, path,
+             error == EINVAL ? QStringLiteral("not a regular file")
+                             : QString::fromLocal8Bit(std::strerror(error)));
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        Fail(what, path, systemError(errno));
-    if (!S_ISREG(st.st_mode))
-        Fail(what, path, QStringLiteral("not a regular file"));
-    QByteArray data;
-    char chunk[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            Fail(what, path, systemError(errno));
-        if (got == 0)
-            return data;
-        data.append(chunk, static_cast<qsizetype>(got));
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        Fail(what, path, file.errorString());
     }
 #endif
+    QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        Fail(what, path, file.errorString());
+    return data;
 }
 
 // Replaces the file atomically: a complete new file is renamed over the old
