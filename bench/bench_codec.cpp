@@ -36,7 +36,7 @@ void BM_BuildRequestAndTxLine(benchmark::State &state)
     std::uint8_t address = 50;
     for (auto _ : state) {
         const std::size_t n = qvr::BuildRequest(frame, address, 3, 0, 1, 0);
-        QString line = qvr::TxLine(frame, n);
+        QString line = qvr::HexLine("TX: ", frame, n);
         benchmark::DoNotOptimize(line);
         address = address == 65 ? 50 : address + 1;
     }

@@ -53,7 +53,7 @@ void BM_AppendLogLineEmptyLog(benchmark::State &state)
     Rig rig;
     int lines = 0;
     for (auto _ : state) {
-        rig.window.AppendLogLine(kLine, qvr::kTxColor);
+        rig.window.AppendLogLine(kLine, qvr::text::kTxColor);
         if (++lines == 1000) {
             state.PauseTiming();
             rig.window.UartLog->clear();
@@ -73,13 +73,13 @@ void BM_AppendLogLineAtBound(benchmark::State &state)
         rig.window.show();
     // Requests and replies in turn, as polling writes them: lines of two widths.
     for (int i = 0; i < bound; ++i)
-        rig.window.AppendLogLine(i % 2 ? kReplyLine : kLine, qvr::kTxColor);
+        rig.window.AppendLogLine(i % 2 ? kReplyLine : kLine, qvr::text::kTxColor);
     // Now and then a line of another length: garbage on the line, shown whole.
     int i = 0;
     for (auto _ : state) {
         ++i;
         const QString garbage = QStringLiteral("RX: ") + QString(3 * (i * 7919 % 61), 'A');
-        rig.window.AppendLogLine(i % 40 == 0 ? garbage : i % 2 ? kReplyLine : kLine, qvr::kRxColor);
+        rig.window.AppendLogLine(i % 40 == 0 ? garbage : i % 2 ? kReplyLine : kLine, qvr::text::kRxColor);
     }
     state.counters["lines"] = rig.window.UartLog->blockCount();
 }

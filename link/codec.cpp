@@ -50,19 +50,6 @@ constexpr std::uint8_t kCrcLo[256] = {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 // prefix + "HH " per byte.
-QString HexLine(const char *prefix, const std::uint8_t *frame, std::size_t length)
-{
-    QString line = QString::fromLatin1(prefix);
-    const int start = line.size();
-    line.resize(start + static_cast<int>(length) * 3);
-    QChar *out = line.data() + start;
-    for (std::size_t i = 0; i < length; ++i) {
-        *out++ = QLatin1Char(kHexDigits[frame[i] >> 4]);
-        *out++ = QLatin1Char(kHexDigits[frame[i] & 0x0F]);
-        *out++ = QLatin1Char(' ');
-    }
-    return line;
-}
 
 } // namespace
 
@@ -130,20 +117,18 @@ TDecodedFrame DecodeFrame(const std::uint8_t *bytes, std::size_t count, std::siz
     return frame;
 }
 
-QString TxLine(const std::uint8_t *frame, std::size_t length)
+QString HexLine(const char *prefix, const std::uint8_t *frame, std::size_t length)
 {
-    return HexLine("TX: ", frame, length);
-}
-
-QString RxLine(const std::uint8_t *frame, std::size_t length)
-{
-    return HexLine("RX: ", frame, length);
-}
-
-QString ErrorLine(std::int8_t result)
-{
-    const auto value = static_cast<std::uint32_t>(static_cast<std::int32_t>(result));
-    return QStringLiteral("Error: ") + QString::number(value, 16).toUpper().rightJustified(2, u'0');
+    QString line = QString::fromLatin1(prefix);
+    const int start = line.size();
+    line.resize(start + static_cast<int>(length) * 3);
+    QChar *out = line.data() + start;
+    for (std::size_t i = 0; i < length; ++i) {
+        *out++ = QLatin1Char(kHexDigits[frame[i] >> 4]);
+        *out++ = QLatin1Char(kHexDigits[frame[i] & 0x0F]);
+        *out++ = QLatin1Char(' ');
+    }
+    return line;
 }
 
 } // namespace qvr

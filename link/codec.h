@@ -1,10 +1,9 @@
 // Modbus RTU frame codec: request building, CRC-16, decoding of a received
-// frame, and the texts of the traffic log. No widget, no I/O.
+// frame, and the hex bytes of the traffic log. No widget, no I/O.
 #pragma once
 
 #include "link/modbus.h"
 
-#include <QColor>
 #include <QString>
 #include <array>
 #include <cstddef>
@@ -52,14 +51,8 @@ struct TDecodedFrame {
 // passes as good.
 TDecodedFrame DecodeFrame(const std::uint8_t *bytes, std::size_t count, std::size_t received);
 
-// Traffic log lines: bytes as two upper-case hex digits, each followed by a space.
-QString TxLine(const std::uint8_t *frame, std::size_t length);
-QString RxLine(const std::uint8_t *frame, std::size_t length);
-// "Error: " + the result sign-extended to 32 bits, upper-case hex, at least two digits.
-QString ErrorLine(std::int8_t result);
-
-inline const QColor kTxColor{109, 178, 49};
-inline const QColor kRxColor{24, 142, 214};
-inline const QColor kErrorColor{123, 40, 42};
+// `prefix` followed by the bytes as two upper-case hex digits, each followed
+// by a space: the traffic log's lines.
+QString HexLine(const char *prefix, const std::uint8_t *frame, std::size_t length);
 
 } // namespace qvr

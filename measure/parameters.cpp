@@ -13,20 +13,4 @@ std::optional<int> ParameterValue(const QString &text)
     return std::clamp(value, 0, kParameterMax);
 }
 
-std::optional<QString> WriteConfirmation(std::uint8_t registerLow)
-{
-    switch (registerLow) {
-    case kRegisterOnOff:
-        return QStringLiteral("Parametr [OC_ON_OFF] został zapisany");
-    case kRegisterOnMin:
-        return QStringLiteral("Parametr [OC_ON_MIN] został zapisany");
-    case kRegisterOnMax:
-        return QStringLiteral("Parametr [OC_ON_MAX] został zapisany");
-    case kRegisterMode:
-        return QStringLiteral("Parametr [OC_MODE] został zapisany");
-    default:
-        return std::nullopt;
-    }
-}
-
 } // namespace qvr

@@ -1,5 +1,5 @@
 // Sensor parameters: the registers the configuration page writes, the value
-// an edit sends, and the confirmation of a write echo.
+// an edit sends, and the length of a write echo.
 #pragma once
 
 #include <QString>
@@ -18,10 +18,6 @@ constexpr int kParameterMax = 1023;
 // The value an edit sends: its text as a decimal integer, clamped to 0..1023;
 // nothing when the text is not an integer (the edit turns to the error colour).
 std::optional<int> ParameterValue(const QString &text);
-
-// The status-bar text for the echo of a write to the register whose low byte
-// the sensor echoed; nothing for a register the page does not write.
-std::optional<QString> WriteConfirmation(std::uint8_t registerLow);
 
 // Bytes of a write echo after its third byte: register low, value high, value low.
 constexpr std::size_t kWriteEchoDataLength = 3;

@@ -14,6 +14,7 @@
 
 #include "link/cftdi.h"
 #include "link/codec.h"
+#include "texts.h"
 #include "link/receiver.h"
 #include "measure/model.h"
 #include "storage/log_line.h"

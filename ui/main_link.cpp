@@ -67,14 +67,14 @@ void TFMain::SendFrame(std::uint8_t address, std::uint8_t function, std::uint16_
         Ftdi->Write(frame, static_cast<std::uint32_t>(length));
     }
     // Logged whether or not it went out.
-    AppendLogLine(qvr::TxLine(frame, length), qvr::kTxColor);
+    AppendLogLine(qvr::text::TxLine(frame, length), qvr::text::kTxColor);
 }
 
 void TFMain::ProcessFrame(const qvr::TDecodedFrame &frame)
 {
-    AppendLogLine(qvr::RxLine(frame.Bytes.data(), frame.FrameLength), qvr::kRxColor);
+    AppendLogLine(qvr::text::RxLine(frame.Bytes.data(), frame.FrameLength), qvr::text::kRxColor);
     if (!frame.Good()) {
-        AppendLogLine(qvr::ErrorLine(frame.Result), qvr::kErrorColor);
+        AppendLogLine(qvr::text::ErrorLine(frame.Result), qvr::text::kErrorColor);
         return;
     }
     HandleReply(frame);

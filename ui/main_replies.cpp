@@ -38,9 +38,9 @@ void TFMain::WriteReply(const qvr::TDecodedFrame &frame)
 {
     if (frame.DataLength < qvr::kWriteEchoDataLength)
         return; // not a whole echo
-    if (const std::optional<QString> text = qvr::WriteConfirmation(frame.RxData[0]))
+    if (const std::optional<QString> text = qvr::text::WriteConfirmation(frame.RxData[0]))
         SetPanelText(2, *text);
-    AppendLogLine(QStringLiteral("Parametr zapisany"), qvr::kErrorColor);
+    AppendLogLine(qvr::text::kParameterWritten, qvr::text::kErrorColor);
 }
 
 void TFMain::AddChartPoint(int index, std::uint64_t x, std::uint32_t raw)

@@ -229,45 +229,14 @@ TEST(Receiving, AnOverlongFrameNeverPassesEvenWhenTheKeptBytesCheckOut)
     EXPECT_EQ(DecodeFrame(kept.data(), kept.size(), kept.size() + 6).Result, -1);
 }
 
-// --- Traffic log lines -----------------------------------------------------
+// --- Traffic log bytes -----------------------------------------------------
 
-TEST(LogLines, TxAndRxListEveryByteWithATrailingSpace)
+TEST(HexLines, ListEveryByteWithATrailingSpace)
 {
-    const Bytes request{0x32, 0x03, 0x00, 0x00, 0x00, 0x01, 0x81, 0xC9};
-    EXPECT_EQ(TxLine(request.data(), request.size()),
-              QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
     const Bytes reply{0x32, 0x03, 0x02, 0x01, 0x2C, 0xBC, 0x0D, 0xFF, 0xA0};
-    EXPECT_EQ(RxLine(reply.data(), reply.size()),
+    EXPECT_EQ(HexLine("RX: ", reply.data(), reply.size()),
               QStringLiteral("RX: 32 03 02 01 2C BC 0D FF A0 "));
-    EXPECT_EQ(RxLine(reply.data(), 0), QStringLiteral("RX: "));
-}
-
-struct ErrorRow {
-    int result;
-    const char *text;
-};
-
-class ErrorLines : public ::testing::TestWithParam<ErrorRow> {};
-
-TEST_P(ErrorLines, ShowTheSignExtendedResult)
-{
-    EXPECT_EQ(ErrorLine(static_cast<std::int8_t>(GetParam().result)),
-              QString::fromLatin1(GetParam().text));
-}
-
-INSTANTIATE_TEST_SUITE_P(Results, ErrorLines,
-                         ::testing::Values(ErrorRow{-1, "Error: FFFFFFFF"},
-                                           ErrorRow{2, "Error: 02"}, ErrorRow{0x0B, "Error: 0B"},
-                                           ErrorRow{0x7F, "Error: 7F"},
-                                           ErrorRow{-128, "Error: FFFFFF80"},
-                                           ErrorRow{0x83 - 256, "Error: FFFFFF83"}),
-                         [](const auto &info) { return std::string(info.param.text + 7); });
-
-TEST(LogLines, Colours)
-{
-    EXPECT_EQ(kTxColor, QColor(109, 178, 49));
-    EXPECT_EQ(kRxColor, QColor(24, 142, 214));
-    EXPECT_EQ(kErrorColor, QColor(123, 40, 42));
+    EXPECT_EQ(HexLine("RX: ", reply.data(), 0), QStringLiteral("RX: "));
 }
 
 } // namespace

@@ -315,14 +315,4 @@ TEST(Parameters, EditTextsAreClampedIntegers)
         EXPECT_EQ(ParameterValue(QString::fromLatin1(text)), value) << text;
 }
 
-TEST(Parameters, EchoedRegistersHaveTheirConfirmations)
-{
-    EXPECT_EQ(WriteConfirmation(1), QStringLiteral("Parametr [OC_ON_OFF] został zapisany"));
-    EXPECT_EQ(WriteConfirmation(2), QStringLiteral("Parametr [OC_ON_MIN] został zapisany"));
-    EXPECT_EQ(WriteConfirmation(3), QStringLiteral("Parametr [OC_ON_MAX] został zapisany"));
-    EXPECT_EQ(WriteConfirmation(10), QStringLiteral("Parametr [OC_MODE] został zapisany"));
-    for (int reg : {0, 4, 9, 11, 255})
-        EXPECT_EQ(WriteConfirmation(static_cast<std::uint8_t>(reg)), std::nullopt) << reg;
-}
-
 } // namespace

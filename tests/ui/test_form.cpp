@@ -226,7 +226,7 @@ TEST(StatusBarTexts, MessagePanelHoldsEveryTextInFull)
         QStringList texts = {QStringLiteral("Błąd zapisu do pliku")};
         for (const std::uint8_t reg :
              {qvr::kRegisterOnOff, qvr::kRegisterOnMin, qvr::kRegisterOnMax, qvr::kRegisterMode})
-            texts << qvr::WriteConfirmation(reg).value_or(QString());
+            texts << qvr::text::WriteConfirmation(reg).value_or(QString());
         const int room = panel->contentsRect().width() - 2 * panel->margin();
         for (const QString &text : texts) {
             SCOPED_TRACE(text.toStdString());

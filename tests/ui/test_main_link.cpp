@@ -562,12 +562,12 @@ TEST_F(LinkWindow, RightButtonDoubleClickKeepsTheLog)
 TEST_F(LinkWindow, SelectionInTheLogKeepsItsTextAndColours)
 {
     w().SendFrame(50, 3, 0, 1, 0);
-    w().AppendLogLine(QStringLiteral("Error: 02"), qvr::kErrorColor);
+    w().AppendLogLine(QStringLiteral("Error: 02"), qvr::text::kErrorColor);
     QTextCursor selection(w().UartLog->document());
     selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     w().UartLog->setTextCursor(selection);
 
-    w().AppendLogLine(QStringLiteral("RX: 32 "), qvr::kRxColor);
+    w().AppendLogLine(QStringLiteral("RX: 32 "), qvr::text::kRxColor);
 
     EXPECT_EQ(w().UartLog->textCursor().selectedText(),
               QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
@@ -601,7 +601,7 @@ TEST_F(LinkWindow, NewLinesRepaintOnlyWhatScrollsIn)
     view->installEventFilter(&painted);
 
     for (int reading = 0; reading < 10; ++reading) {
-        w().AppendLogLine(QStringLiteral("RX: 32 03 02 01 2C BC 0D "), qvr::kRxColor);
+        w().AppendLogLine(QStringLiteral("RX: 32 03 02 01 2C BC 0D "), qvr::text::kRxColor);
         w().SendFrame(51, 3, 0, 1, 0);
         QApplication::processEvents();
     }
