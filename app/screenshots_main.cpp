@@ -39,8 +39,8 @@ int main(int argc, char **argv)
     while (clock.elapsed() < 6000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
 
-    for (int page = 0; page < window.PageControl1->count(); ++page) {
-        window.PageControl1->setCurrentIndex(page);
+    for (int page = 0; page < window.Form().PageControl1->count(); ++page) {
+        window.Form().PageControl1->setCurrentIndex(page);
         QApplication::processEvents();
         const QString file = QDir(folder).filePath(QStringLiteral("page%1.png").arg(page + 1));
         if (!window.grab().save(file))

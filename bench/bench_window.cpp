@@ -2,6 +2,7 @@
 // appending a line to the traffic log when it is empty and at its bound.
 #include "sim/simbus.h"
 #include "ui/Main.h"
+#include "ui/texts.h"
 
 #include <QApplication>
 #include <QFile>
@@ -30,8 +31,8 @@ struct Rig {
     Rig()
     {
         window.FormCreate();
-        window.UsbTimer->stop();
-        window.SaveTimer->stop();
+        window.UsbTimer()->stop();
+        window.SaveTimer()->stop();
         window.ConnectButtonClick();
     }
 };
@@ -56,7 +57,7 @@ void BM_AppendLogLineEmptyLog(benchmark::State &state)
         rig.window.AppendLogLine(kLine, qvr::text::kTxColor);
         if (++lines == 1000) {
             state.PauseTiming();
-            rig.window.UartLog->clear();
+            rig.window.Form().UartLog->clear();
             lines = 0;
             state.ResumeTiming();
         }
@@ -68,7 +69,7 @@ void BM_AppendLogLineAtBound(benchmark::State &state)
 {
     Rig rig;
     const int bound = static_cast<int>(state.range(0));
-    rig.window.UartLog->setMaximumBlockCount(bound);
+    rig.window.Form().UartLog->setMaximumBlockCount(bound);
     if (state.range(1))
         rig.window.show();
     // Requests and replies in turn, as polling writes them: lines of two widths.
@@ -81,7 +82,7 @@ void BM_AppendLogLineAtBound(benchmark::State &state)
         const QString garbage = QStringLiteral("RX: ") + QString(3 * (i * 7919 % 61), 'A');
         rig.window.AppendLogLine(i % 40 == 0 ? garbage : i % 2 ? kReplyLine : kLine, qvr::text::kRxColor);
     }
-    state.counters["lines"] = rig.window.UartLog->blockCount();
+    state.counters["lines"] = rig.window.Form().UartLog->blockCount();
 }
 // The program's bound, and others to show the cost does not grow with it;
 // the window shown (1), as the operator has it, and never shown (0): a full
@@ -119,32 +120,32 @@ BENCHMARK(BM_AppendLogLineAtBound)
 void BM_ReadReplyEndToEnd(benchmark::State &state)
 {
     Rig rig;
-    rig.window.SensorCnt->setCurrentIndex(15);
+    rig.window.Form().SensorCnt->setCurrentIndex(15);
     rig.window.SensorCntChange();
-    rig.window.Coeff->setText(QStringLiteral("0,1"));
+    rig.window.Form().Coeff->setText(QStringLiteral("0,1"));
     rig.window.resize(704, 579);
     rig.window.show();
     // The chart's page (a hidden chart is not redrawn), or the grid's.
-    rig.window.PageControl1->setCurrentWidget(state.range(1) ? rig.window.TabSheet2
-                                                             : rig.window.TabSheet1);
+    rig.window.Form().PageControl1->setCurrentWidget(state.range(1) ? rig.window.Form().TabSheet2
+                                                             : rig.window.Form().TabSheet1);
     const int prefill = static_cast<int>(state.range(0));
     for (int i = 0; i < qvr::kSensorCount; ++i)
         for (int p = 0; p < prefill; ++p)
             rig.window.Series(i)->addData(p - prefill, (p * 37) % 1024);
     // No time-out in between: under a profiler a reading takes longer than
     // the 200 ms of real time the time-out waits.
-    rig.window.TimeoutTimer->setInterval(24 * 3600 * 1000);
-    rig.window.UpdateData->setChecked(true); // the first request
+    rig.window.TimeoutTimer()->setInterval(24 * 3600 * 1000);
+    rig.window.Form().UpdateData->setChecked(true); // the first request
     const std::uint64_t before = rig.window.Measurement().ReadingsTaken();
     // Past the first 30 rounds, where the axis scales itself over all points:
     // from then on it shows the newest 30 rounds, as after days of polling.
     for (int i = 0; i < 32 * qvr::kSensorCount; ++i)
         HandleOneReading(rig);
-    const int linesBefore = rig.window.UartLog->document()->blockCount();
+    const int linesBefore = rig.window.Form().UartLog->document()->blockCount();
     for (auto _ : state)
         MeasuredReading(rig);
     state.counters["log lines/reading"] =
-        static_cast<double>(rig.window.UartLog->document()->blockCount() - linesBefore) /
+        static_cast<double>(rig.window.Form().UartLog->document()->blockCount() - linesBefore) /
         static_cast<double>(state.iterations());
     state.counters["points/series"] = rig.window.Series(0)->data()->size();
     state.counters["readings/iteration"] =

@@ -349,7 +349,7 @@ void TSoak::Tick()
 {
     nowUs_ += kTickUs;
     Operator();
-    if (window_.UsbTimer->isActive()) {
+    if (window_.UsbTimer()->isActive()) {
         window_.UsbTimerTimer();
         AfterHandler(true);
     }
@@ -357,7 +357,7 @@ void TSoak::Tick()
         window_.TimeoutTimerTimer();
         AfterHandler(true);
     }
-    if (window_.Link()->IsOpen() && window_.UpdateData->isChecked() &&
+    if (window_.Link()->IsOpen() && window_.Form().UpdateData->isChecked() &&
         nowUs_ - lastRequestUs_ > kStallUs) {
         ++stalls_;
         lastRequestUs_ = nowUs_;
@@ -383,7 +383,7 @@ void TSoak::AfterHandler(bool stopsBeforeSending)
     writesSeen_ = writes;
     if (sent > 1)
         ++driverErrors_; // one handler, one request
-    if (!window_.TimeoutTimer->isActive())
+    if (!window_.TimeoutTimer()->isActive())
         timeoutStartUs_ = -1;
     else if (timeoutStartUs_ < 0 || (sent > 0 && stopsBeforeSending))
         timeoutStartUs_ = nowUs_;
@@ -508,7 +508,7 @@ void TSoak::WatchLink()
 // link is up; the model's readings then are what the line must carry.
 void TSoak::SaveTick()
 {
-    if (window_.SaveData->isChecked() && window_.UpdateData->isChecked() &&
+    if (window_.Form().SaveData->isChecked() && window_.Form().UpdateData->isChecked() &&
         window_.Link()->IsOpen()) {
         TSnapshot snapshot{window_.Measurement().SensorReading(), false, false};
         snapshot.attributed = Attributed(snapshot.readings, snapshot.resetZero);
@@ -619,7 +619,7 @@ void TSoak::PrintPeriod(const char *label)
     }
     std::printf("%s  %5.2f  %10.3f  %.3f  %6ld/%-6ld  %9ld  %9ld  %10d  %9ld  %6ld  %6.0f\n", label,
                 rate, clean, ratio, period_.cleanRounds, period_.rounds, kib, points,
-                window_.UartLog->blockCount(), linesRead_, linkLosses_, wall_.elapsed() / 1000.0);
+                window_.Form().UartLog->blockCount(), linesRead_, linkLosses_, wall_.elapsed() / 1000.0);
     std::fflush(stdout);
     period_ = TPeriod{};
     period_.startUs = nowUs_;

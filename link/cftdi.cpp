@@ -3,22 +3,17 @@
 // open, the handle is kNoHandle, so a stray call reaches nothing and fails.
 #include "link/cftdi.h"
 
+#include <utility>
+
 namespace qvr {
 
 namespace {
-
-const QString kConnectCaption = QStringLiteral("Połącz");
-const QString kNoDevicesText = QStringLiteral("Nie znaleziono urządzeń USB");
-const QString kConnectedOkText = QStringLiteral("Połączenie zostało nawiązane poprwanie");
-const QString kLinkUpText = QStringLiteral("Polączony");
-const QString kLinkLostText = QStringLiteral("Rozłączony");
-const QString kClosedText = QStringLiteral("Rozłaczony");
 
 constexpr std::uint32_t kBaudRate = 57600;
 
 } // namespace
 
-CFtdi::CFtdi(ID2xx &library, ILinkView &view) : lib_(library), view_(view) {}
+CFtdi::CFtdi(ID2xx &library) : lib_(library) {}
 
 void CFtdi::Open()
 {
@@ -29,14 +24,15 @@ void CFtdi::Open()
     lib_.CreateDeviceInfoList(&deviceCount_);
     status_ = deviceCount_ > 0 ? FT_OK : FT_DEVICE_NOT_FOUND;
     if (deviceCount_ == 0) {
-        view_.SetConnectCaption(kConnectCaption);
+        events_.push_back(TLinkEvent::NoAdapters);
         return;
     }
 
     // The link stays down until the adapter is open and configured.
+    DeviceDetails details;
     for (std::uint32_t i = 0; i < deviceCount_; ++i) {
-        if (lib_.GetDeviceInfoDetail(i, details_, &handle_) != FT_OK) {
-            view_.SetPanelText(0, kNoDevicesText);
+        if (lib_.GetDeviceInfoDetail(i, details, &handle_) != FT_OK) {
+            events_.push_back(TLinkEvent::DeviceDetailFailed);
             break;
         }
     }
@@ -63,10 +59,9 @@ void CFtdi::Open()
         if (handle_ != kNoHandle)
             lib_.Close(handle_);
         handle_ = kNoHandle;
-        view_.SetPanelText(1, kLinkLostText);
+        events_.push_back(TLinkEvent::OpenFailed);
     }
-    if (CheckStatus())
-        view_.LinkUp();
+    CheckStatus();
 }
 
 void CFtdi::Close()
@@ -74,7 +69,7 @@ void CFtdi::Close()
     if (!isOpen_)
         return;
     Shutdown();
-    view_.SetPanelText(1, kClosedText);
+    events_.push_back(TLinkEvent::Closed);
 }
 
 void CFtdi::Write(const std::uint8_t *data, std::uint32_t count)
@@ -121,23 +116,24 @@ std::vector<std::string> CFtdi::ListDescriptions(std::uint32_t maxCount)
     return descriptions;
 }
 
-bool CFtdi::CheckStatus()
+void CFtdi::CheckStatus()
 {
     if (status_ != FT_OK && isOpen_) {
-        view_.SetPanelText(1, kLinkLostText);
         Shutdown();
+        events_.push_back(TLinkEvent::Lost);
     } else if (status_ == FT_OK && !isOpen_) {
-        view_.SetPanelText(0, kConnectedOkText);
-        view_.SetPanelText(1, kLinkUpText);
         isOpen_ = true;
-        return true;
+        events_.push_back(TLinkEvent::Up);
     }
-    return false;
+}
+
+std::vector<TLinkEvent> CFtdi::TakeEvents()
+{
+    return std::exchange(events_, {});
 }
 
 void CFtdi::Shutdown()
 {
-    view_.LinkDown();
     lib_.Close(handle_);
     handle_ = kNoHandle;
     isOpen_ = false;

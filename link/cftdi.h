@@ -1,13 +1,13 @@
 // CFtdi: the single transport object. It opens the adapter chosen by its
 // description, configures the line (57600 8N1, no flow control), writes
 // frames, and after every library call whose result it keeps decides whether
-// the link is up or down. It tells its view what happened; what follows from
-// it (the receive tick, the first request) is the view's business.
+// the link is up or down. It records what happened as events; what follows
+// from them (the receive tick, the first request, the texts) is the caller's
+// business.
 #pragma once
 
 #include "d2xx.h"
 
-#include <QString>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,23 +15,20 @@
 
 namespace qvr {
 
-// What the transport shows and reports. The main window implements it; tests
-// use a recording fake.
-class ILinkView {
-public:
-    virtual ~ILinkView() = default;
-    virtual void SetPanelText(int panel, const QString &text) = 0;
-    virtual void SetConnectCaption(const QString &caption) = 0;
-    // The link has come up (its texts are shown). Called once Open is done
-    // with the adapter, never from inside another call of the transport.
-    virtual void LinkUp() = 0;
-    // The link has gone down: lost after a failed call, or closed.
-    virtual void LinkDown() = 0;
+// What happened to the link, in the order it happened; the layer above acts
+// on it and words it.
+enum class TLinkEvent {
+    NoAdapters,         // the count found no adapter: nothing was opened
+    DeviceDetailFailed, // a detail query failed; the open was still tried
+    OpenFailed,         // opening or configuring failed: nothing is left open
+    Up,                 // opened and configured
+    Lost,               // a call failed while up: the adapter is closed
+    Closed,             // closed on request
 };
 
 class CFtdi {
 public:
-    CFtdi(ID2xx &library, ILinkView &view);
+    explicit CFtdi(ID2xx &library);
 
     // Counts, inspects, opens by Description and configures; the link comes up
     // only once all of that succeeded. A failure leaves nothing open.
@@ -49,6 +46,9 @@ public:
     // Device listing at window creation: at most `maxCount` descriptions.
     std::vector<std::string> ListDescriptions(std::uint32_t maxCount);
 
+    // The events since the last call, oldest first.
+    std::vector<TLinkEvent> TakeEvents();
+
     // Set while the link is up.
     bool IsOpen() const { return isOpen_; }
     // The result of the last library call whose result is kept (0 = success).
@@ -60,18 +60,16 @@ public:
     void SetDescription(const std::string &description) { description_ = description; }
 
 private:
-    // Brings the link down after a failed call, or up after a successful one;
-    // returns whether it has just come up.
-    bool CheckStatus();
-    // Closing steps shared by Close and a lost link: the view told, adapter
-    // closed, handle emptied, IsOpen cleared.
+    // Brings the link down after a failed call, or up after a successful one.
+    void CheckStatus();
+    // Closing steps shared by Close and a lost link: adapter closed, handle
+    // emptied, IsOpen cleared.
     void Shutdown();
 
     ID2xx &lib_;
-    ILinkView &view_;
+    std::vector<TLinkEvent> events_;
     FtStatus status_ = FT_OK;
     FtHandle handle_ = kNoHandle;
-    DeviceDetails details_;
     std::uint32_t deviceCount_ = 0;
     bool isOpen_ = false;
     std::string description_;

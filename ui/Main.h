@@ -1,22 +1,16 @@
 // TFMain: the program's one window. Its components come from Main.ui (plus
 // the few that a form cannot hold: timers, chart series, the save dialog).
-// Its handlers are thin: they read the controls, ask the link and the
-// measurement model, and show the result. They live in files named after
-// their subsystem:
-//   main_link.cpp        connection, receive tick, frames, traffic log
-//   main_polling.cpp     polling cycle
-//   main_replies.cpp     replies to read and write requests
+// Its handlers are thin: they read the controls, call the bus session or a
+// library, and show what comes back. They live in files named after their
+// subsystem:
+//   main_link.cpp        connection, receive tick, polling, what the session reports, traffic log
 //   main_parameters.cpp  sensor parameter writes
-//   main_display.cpp     grid, chart and gauges for the sensor count
+//   main_display.cpp     grid, chart and gauges
 //   main_log.cpp         measurement log file
 //   main_startup.cpp     FormCreate, FormClose, the settings file
 #pragma once
 
-#include "link/cftdi.h"
-#include "link/codec.h"
-#include "texts.h"
-#include "link/receiver.h"
-#include "measure/model.h"
+#include "session/session.h"
 #include "storage/log_line.h"
 #include "storage/settings.h"
 #include "ui_Main.h"
@@ -30,7 +24,7 @@ class QFileDialog;
 class QLabel;
 class QTimer;
 
-class TFMain : public QMainWindow, public Ui::FMain, private qvr::ILinkView {
+class TFMain : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -41,16 +35,13 @@ public:
     TFMain(qvr::ID2xx &library, QString configPath, QWidget *parent = nullptr);
     ~TFMain() override;
 
-    // Components the form description cannot hold.
-    QTimer *UsbTimer = nullptr;
-    QTimer *TimeoutTimer = nullptr;
-    QTimer *SaveTimer = nullptr;
-    QCPGraph *Series1 = nullptr, *Series2 = nullptr, *Series3 = nullptr, *Series4 = nullptr,
-             *Series5 = nullptr, *Series6 = nullptr, *Series7 = nullptr, *Series8 = nullptr,
-             *Series9 = nullptr, *Series10 = nullptr, *Series11 = nullptr, *Series12 = nullptr,
-             *Series13 = nullptr, *Series14 = nullptr, *Series15 = nullptr, *Series16 = nullptr;
-    QFileDialog *SaveDialog = nullptr;
-
+    // The form's controls by their names, for tests and tools.
+    const Ui::FMain &Form() const { return form_; }
+    // Components the form cannot hold.
+    QTimer *UsbTimer() const { return usbTimer_; }
+    QTimer *TimeoutTimer() const { return timeoutTimer_; }
+    QTimer *SaveTimer() const { return saveTimer_; }
+    QFileDialog *SaveDialog() const { return saveDialog_; }
     // Series, gauge and status-bar panel by index (sensor index 0..15, panel 0..2).
     QCPGraph *Series(int index) const { return series_[index]; }
     TCGauge *Gauge(int index) const { return gauges_[index]; }
@@ -59,23 +50,25 @@ public:
     void SetSeriesActive(int index, bool active);
     bool SeriesActive(int index) const;
 
-    // What the window works with, for reading: the transport (null before
-    // FormCreate), the receiver and the measurement model.
-    const qvr::CFtdi *Link() const { return Ftdi.get(); }
-    const qvr::TReceiver &Receiver() const { return receiver_; }
-    const qvr::TMeasurementModel &Measurement() const { return model_; }
+    // The transport, the receiver and the measurement model, for reading.
+    const qvr::CFtdi *Link() const { return &session_.Link(); }
+    const qvr::TReceiver &Receiver() const { return session_.Receiver(); }
+    const qvr::TMeasurementModel &Measurement() const { return session_.Measurement(); }
 
     // Lines kept in the traffic log; older lines are dropped as new ones come.
     static constexpr int kUartLogMaxLines = 50000;
+    // Points each chart series keeps; older points leave from the left. The
+    // bottom axis never shows more than kChartWindow steps and the chart
+    // cannot be scrolled, so older points would only fill memory.
+    static constexpr int kSeriesMaxPoints = 1000;
 
-    // Frame codec and traffic log.
+    // A request, sent and logged.
     void SendFrame(std::uint8_t address, std::uint8_t function, std::uint16_t word1,
                    std::uint16_t word2, std::uint16_t word3);
-    void ProcessFrame(const qvr::TDecodedFrame &frame);
     void AppendLogLine(const QString &text, const QColor &colour);
-
-    // Polling cycle.
     void PollNextSensor();
+    // Grid rows, series and gauges for `count` active sensors; the table reset.
+    void SetupSensorDisplay(int count);
 
     // Handlers.
     void FormCreate();
@@ -84,8 +77,7 @@ public:
     void ConnectButtonClick();
     void UsbBoxClick(QListWidgetItem *item);
     void UpdateDataClick();
-    void SensorValueDrawCell(QPainter &canvas, int column, int row, const QRect &rect,
-                             bool selected);
+    void SensorValueDrawCell(QPainter &canvas, int column, int row, const QRect &rect);
     void ChartTypeChange();
     void SensorCntChange();
     void OnOffEditClick();
@@ -100,16 +92,6 @@ public:
     void TimeoutTimerTimer();
     void SaveTimerTimer();
 
-    // Reply handling of a good frame (read and write replies).
-    void HandleReply(const qvr::TDecodedFrame &frame);
-    // Grid rows, series and gauges for `count` active sensors; the table reset.
-    void SetupSensorDisplay(int count);
-
-    // Points each chart series keeps; older points leave from the left. The
-    // bottom axis never shows more than kChartWindow steps and the chart
-    // cannot be scrolled, so older points would only fill memory.
-    static constexpr int kSeriesMaxPoints = 1000;
-
     // Starts a timer unless it is already running: enabling a running timer
     // must not restart its interval.
     static void EnableTimer(QTimer *timer);
@@ -119,23 +101,20 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // ILinkView: what the transport shows and reports.
-    void SetPanelText(int panel, const QString &text) override;
-    void SetConnectCaption(const QString &caption) override;
-    void LinkUp() override;
-    void LinkDown() override;
-
+    // What the session reports, shown as it happens.
+    void Show(const qvr::TSessionEvent &event);
+    void ShowLinkChange(qvr::TLinkChange change);
+    void ShowReading(int index, std::uint64_t x, std::uint32_t raw);
+    void ShowWriteConfirmed(std::uint8_t registerLow);
+    void SetPanelText(int panel, const QString &text);
+    qvr::TCycleControls CycleControls() const;
     // The settings between the file and the controls that show them.
     void ShowSettings(const qvr::TSettings &settings);
     qvr::TSettings ShownSettings() const;
     qvr::TLogFields LogFields() const;
 
-    // Connect steps shared by the button and a selection in UsbBox.
-    void StartConnecting();
     // A key in UsbBox that moves the selection selects that line.
     bool UsbBoxKeyPress(QEvent *event);
-    void ReadReply(const qvr::TDecodedFrame &frame);
-    void WriteReply(const qvr::TDecodedFrame &frame);
     void AddChartPoint(int index, std::uint64_t x, std::uint32_t raw);
     // Line chart: the bottom axis follows the newest points; one redraw.
     void FollowNewestPoints();
@@ -143,7 +122,6 @@ private:
     void WriteEditParameter(QLineEdit *edit, std::uint16_t reg);
     // One write request to the sensor chosen in SensAdr.
     void WriteParameter(std::uint16_t reg, int value);
-    void RestoreEditColour(QLineEdit *edit);
     void SetCellText(int column, int row, const QString &text);
     void SetValueText(int index, const QString &text);
     void SetGridRows(int rows);
@@ -153,15 +131,18 @@ private:
     void SetUpChart();
     void WireEvents();
 
-    qvr::ID2xx &library_;
+    Ui::FMain form_;
     // The settings file, read at start and written at close.
-    const QString ConfigPath;
+    const QString configPath_;
     // Whether FormCreate read the settings file: only then does FormClose write it.
     bool settingsLoaded_ = false;
-    // The single transport object; created by FormCreate.
-    std::unique_ptr<qvr::CFtdi> Ftdi;
-    qvr::TReceiver receiver_;
-    qvr::TMeasurementModel model_;
+    std::unique_ptr<qvr::IPause> pause_;
+    qvr::TBusSession session_;
+    const qvr::TEventSink show_ = [this](const qvr::TSessionEvent &e) { Show(e); };
+    QTimer *usbTimer_ = nullptr;
+    QTimer *timeoutTimer_ = nullptr;
+    QTimer *saveTimer_ = nullptr;
+    QFileDialog *saveDialog_ = nullptr;
     std::array<QCPGraph *, qvr::kSensorCount> series_{};
     std::array<TCGauge *, qvr::kSensorCount> gauges_{};
     std::array<QLabel *, 3> panels_{};

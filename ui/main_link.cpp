@@ -1,83 +1,127 @@
-// Connection handlers, the receive tick, frame sending and processing, and
-// the traffic log.
+// The bus: connection handlers, the receive tick, polling, and what the
+// session reports, shown in the status bar, the grid, the chart and the
+// traffic log.
 #include "Main.h"
+#include "texts.h"
 
 #include <QScrollBar>
-#include <QThread>
 #include <QTimer>
 
 void TFMain::ConnectButtonClick()
 {
-    if (Ftdi->IsOpen()) {
-        SetPanelText(0, QStringLiteral("Połączenie zostało zakończone"));
-        SetConnectCaption(QStringLiteral("Połącz"));
-        Ftdi->Close();
-        return;
-    }
-    StartConnecting();
-}
-
-void TFMain::StartConnecting()
-{
-    EnableTimer(UsbTimer);
-    SetPanelText(0, QStringLiteral("Próba nawiązania połączenia"));
-    SetConnectCaption(QStringLiteral("Rozłącz"));
-    Ftdi->Open();
+    session_.ConnectButton(CycleControls(), show_);
 }
 
 void TFMain::UsbBoxClick(QListWidgetItem *item)
 {
     // Selecting an adapter always reconnects to it.
-    if (Ftdi->IsOpen()) {
-        SetConnectCaption(QStringLiteral("Połącz"));
-        Ftdi->Close();
-    }
-    if (item)
-        Ftdi->SetDescription(item->text().toStdString());
-    if (!Ftdi->IsOpen())
-        StartConnecting();
-}
-
-void TFMain::LinkUp()
-{
-    EnableTimer(UsbTimer);
-    PollNextSensor();
-}
-
-void TFMain::LinkDown()
-{
-    UsbTimer->stop();
+    session_.ChooseAdapter(item ? std::optional(item->text().toStdString()) : std::nullopt,
+                           CycleControls(), show_);
 }
 
 void TFMain::UsbTimerTimer()
 {
-    if (!Ftdi)
-        return;
-    if (const std::optional<qvr::TDecodedFrame> frame = receiver_.Tick(*Ftdi))
-        ProcessFrame(*frame);
+    session_.ReceiveTick(CycleControls(), show_);
+}
+
+void TFMain::TimeoutTimerTimer()
+{
+    session_.TimedOut(CycleControls(), show_);
+}
+
+void TFMain::PollNextSensor()
+{
+    session_.PollNextSensor(CycleControls(), show_);
+}
+
+void TFMain::UpdateDataClick()
+{
+    PollNextSensor();
 }
 
 void TFMain::SendFrame(std::uint8_t address, std::uint8_t function, std::uint16_t word1,
                        std::uint16_t word2, std::uint16_t word3)
 {
-    std::uint8_t frame[qvr::kMaxRequestSize];
-    const std::size_t length = qvr::BuildRequest(frame, address, function, word1, word2, word3);
-    if (Ftdi->IsOpen()) {
-        QThread::msleep(2);
-        Ftdi->Write(frame, static_cast<std::uint32_t>(length));
-    }
-    // Logged whether or not it went out.
-    AppendLogLine(qvr::text::TxLine(frame, length), qvr::text::kTxColor);
+    session_.SendFrame(address, function, word1, word2, word3, show_);
 }
 
-void TFMain::ProcessFrame(const qvr::TDecodedFrame &frame)
+qvr::TCycleControls TFMain::CycleControls() const
 {
-    AppendLogLine(qvr::text::RxLine(frame.Bytes.data(), frame.FrameLength), qvr::text::kRxColor);
-    if (!frame.Good()) {
-        AppendLogLine(qvr::text::ErrorLine(frame.Result), qvr::text::kErrorColor);
-        return;
+    return {form_.UpdateData->isChecked(), form_.SensorCnt->currentIndex()};
+}
+
+void TFMain::Show(const qvr::TSessionEvent &e)
+{
+    namespace text = qvr::text;
+    using Kind = qvr::TSessionEvent::Kind;
+    switch (e.What) {
+    case Kind::Link:
+        ShowLinkChange(e.Link);
+        break;
+    case Kind::FrameSent:
+        AppendLogLine(text::TxLine(e.Bytes.data(), e.Length), text::kTxColor);
+        break;
+    case Kind::FrameReceived:
+        AppendLogLine(text::RxLine(e.Bytes.data(), e.Length), text::kRxColor);
+        break;
+    case Kind::FrameError:
+        AppendLogLine(text::ErrorLine(e.Result), text::kErrorColor);
+        break;
+    case Kind::Reading:
+        ShowReading(e.Sensor, e.X, e.Raw);
+        break;
+    case Kind::WriteConfirmed:
+        if (const std::optional<QString> confirmation = text::WriteConfirmation(e.Register))
+            SetPanelText(2, *confirmation);
+        AppendLogLine(text::kParameterWritten, text::kErrorColor);
+        break;
+    case Kind::TimeoutStart:
+        EnableTimer(timeoutTimer_);
+        break;
+    case Kind::TimeoutStop:
+        timeoutTimer_->stop();
+        break;
     }
-    HandleReply(frame);
+}
+
+void TFMain::ShowLinkChange(qvr::TLinkChange change)
+{
+    namespace text = qvr::text;
+    using Change = qvr::TLinkChange;
+    switch (change) {
+    case Change::Connecting:
+        EnableTimer(usbTimer_);
+        SetPanelText(0, text::kConnecting);
+        form_.ConnectButton->setText(text::kDisconnectCaption);
+        break;
+    case Change::Disconnecting:
+        SetPanelText(0, text::kConnectionEnded);
+        form_.ConnectButton->setText(text::kConnectCaption);
+        break;
+    case Change::Switching:
+    case Change::NoAdapters:
+        form_.ConnectButton->setText(text::kConnectCaption);
+        break;
+    case Change::DetailFailed:
+        SetPanelText(0, text::kNoDevices);
+        break;
+    case Change::OpenFailed:
+        SetPanelText(1, text::kLinkLost);
+        break;
+    case Change::Up:
+        SetPanelText(0, text::kConnectedOk);
+        SetPanelText(1, text::kLinkUp);
+        EnableTimer(usbTimer_);
+        break;
+    case Change::Lost:
+        usbTimer_->stop();
+        SetPanelText(1, text::kLinkLost);
+        break;
+    case Change::Closed:
+        usbTimer_->stop();
+        SetPanelText(1, text::kLinkClosed);
+        break;
+    }
 }
 
 void TFMain::AppendLogLine(const QString &text, const QColor &colour)
@@ -86,8 +130,8 @@ void TFMain::AppendLogLine(const QString &text, const QColor &colour)
     // lines already there keep their colours. One edit for the new line, so
     // that only the lines scrolled in are laid out and repainted, not the
     // whole view (two lines for every reading, all day).
-    QTextDocument *document = UartLog->document();
-    QScrollBar *bar = UartLog->verticalScrollBar();
+    QTextDocument *document = form_.UartLog->document();
+    QScrollBar *bar = form_.UartLog->verticalScrollBar();
     const bool following = bar->value() == bar->maximum();
     QTextCharFormat format;
     format.setForeground(colour);
@@ -104,5 +148,5 @@ void TFMain::AppendLogLine(const QString &text, const QColor &colour)
 
 void TFMain::UartLogDblClick()
 {
-    UartLog->clear();
+    form_.UartLog->clear();
 }

@@ -2,19 +2,14 @@
 // per click, to the sensor chosen in SensAdr.
 #include "Main.h"
 #include "measure/parameters.h"
-
-namespace {
-
-const QColor kEditErrorColour(253, 124, 102);
-
-} // namespace
+#include "texts.h"
 
 void TFMain::WriteEditParameter(QLineEdit *edit, std::uint16_t reg)
 {
     const std::optional<int> value = qvr::ParameterValue(edit->text());
     if (!value) {
         QPalette palette = edit->palette();
-        palette.setColor(QPalette::Base, kEditErrorColour);
+        palette.setColor(QPalette::Base, qvr::text::kEditErrorColour);
         edit->setPalette(palette);
         return;
     }
@@ -25,50 +20,47 @@ void TFMain::WriteEditParameter(QLineEdit *edit, std::uint16_t reg)
 
 void TFMain::WriteParameter(std::uint16_t reg, int value)
 {
-    SendFrame(static_cast<std::uint8_t>(qvr::kFirstAddress + SensAdr->currentIndex()),
-              qvr::kWriteSingleRegister, reg, 0, static_cast<std::uint16_t>(value));
+    session_.WriteParameter(
+        static_cast<std::uint8_t>(qvr::kFirstAddress + form_.SensAdr->currentIndex()), reg,
+        static_cast<std::uint16_t>(value), show_);
 }
 
-void TFMain::RestoreEditColour(QLineEdit *edit)
-{
-    edit->setPalette(QPalette());
-}
-
+// A click in an edit gives it back its own colour.
 void TFMain::OnOffEditClick()
 {
-    RestoreEditColour(OnOffEdit);
+    form_.OnOffEdit->setPalette(QPalette());
 }
 
 void TFMain::OnMinEditClick()
 {
-    RestoreEditColour(OnMinEdit);
+    form_.OnMinEdit->setPalette(QPalette());
 }
 
 void TFMain::OnMaxEditClick()
 {
-    RestoreEditColour(OnMaxEdit);
+    form_.OnMaxEdit->setPalette(QPalette());
 }
 
 // OC_ON_OFF.
 void TFMain::SpeedButton1Click()
 {
-    WriteEditParameter(OnOffEdit, qvr::kRegisterOnOff);
+    WriteEditParameter(form_.OnOffEdit, qvr::kRegisterOnOff);
 }
 
 // OC_ON_MIN.
 void TFMain::SpeedButton2Click()
 {
-    WriteEditParameter(OnMinEdit, qvr::kRegisterOnMin);
+    WriteEditParameter(form_.OnMinEdit, qvr::kRegisterOnMin);
 }
 
 // OC_MODE: the item index itself, the empty fourth item included.
 void TFMain::SpeedButton3Click()
 {
-    WriteParameter(qvr::kRegisterMode, ModeBox->currentIndex());
+    WriteParameter(qvr::kRegisterMode, form_.ModeBox->currentIndex());
 }
 
 // OC_ON_MAX.
 void TFMain::SpeedButton4Click()
 {
-    WriteEditParameter(OnMaxEdit, qvr::kRegisterOnMax);
+    WriteEditParameter(form_.OnMaxEdit, qvr::kRegisterOnMax);
 }

@@ -48,8 +48,8 @@ std::optional<QString> WriteConfirmation(std::uint8_t registerLow);
 inline const QString kSensorHeader = QStringLiteral("Czujnik");
 inline const QString kValueHeader =
     QStringLiteral("Wartość [RAW] [% zakresu czujnika] [wartość * Coeff]");
-QString SensorRowTitle(int address);  // "ID [50]"
-QString SeriesTitle(int address);     // "Czujnik [ID 50]"
+QString SensorRowTitle(int address); // "ID [50]"
+QString SeriesTitle(int address);    // "Czujnik [ID 50]"
 
 // Traffic log: a request, a reply, a frame error and a write echo.
 QString TxLine(const std::uint8_t *frame, std::size_t length);

@@ -1,4 +1,5 @@
-// CFtdi against a scripted adapter library and a recording view.
+// CFtdi against a scripted adapter library: the calls it makes and the
+// link events it records.
 #include "link/cftdi.h"
 #include "link/fake_library.h"
 
@@ -17,38 +18,8 @@ namespace {
 using Log = std::vector<std::string>;
 using qvr::test::FakeLibrary;
 
-class FakeView : public ILinkView {
-public:
-    Log events;
-    std::function<void()> onPoll;
-
-    void SetPanelText(int panel, const QString &text) override
-    {
-        events.push_back("panel" + std::to_string(panel) + " " + text.toStdString());
-    }
-    void SetConnectCaption(const QString &caption) override
-    {
-        events.push_back("caption " + caption.toStdString());
-    }
-    void LinkUp() override
-    {
-        events.push_back("link up");
-        if (onPoll)
-            onPoll();
-    }
-    void LinkDown() override { events.push_back("link down"); }
-    bool Shows(const std::string &event) const
-    {
-        return std::find(events.begin(), events.end(), event) != events.end();
-    }
-};
-
-// Exact texts, spelled out here on their own.
-const std::string kUpEvents[] = {"panel0 Połączenie zostało nawiązane poprwanie",
-                                 "panel1 Polączony", "link up"};
-const Log kLinkUp(std::begin(kUpEvents), std::end(kUpEvents));
-const std::string kLinkLost = "panel1 Rozłączony";
-const std::string kClosed = "panel1 Rozłaczony";
+using Events = std::vector<TLinkEvent>;
+const Events kLinkUp{TLinkEvent::Up};
 
 class CFtdiTest : public ::testing::Test {
 protected:
@@ -63,12 +34,11 @@ protected:
         ftdi.Open();
         ASSERT_TRUE(ftdi.IsOpen());
         lib.Calls.clear();
-        view.events.clear();
+        ftdi.TakeEvents();
     }
 
     FakeLibrary lib;
-    FakeView view;
-    CFtdi ftdi{lib, view};
+    CFtdi ftdi{lib};
 };
 
 TEST_F(CFtdiTest, OpenConfiguresTheLineThenBringsTheLinkUp)
@@ -79,7 +49,7 @@ TEST_F(CFtdiTest, OpenConfiguresTheLineThenBringsTheLinkUp)
               (Log{"CreateDeviceInfoList", "GetDeviceInfoDetail 0", "GetDeviceInfoDetail 1",
                    "OpenEx Adapter A 2", "SetBaudRate h 57600", "SetDataCharacteristics h 8 0 0",
                    "SetFlowControl h 0 0 0", "Purge h 3"}));
-    EXPECT_EQ(view.events, kLinkUp);
+    EXPECT_EQ(ftdi.TakeEvents(), kLinkUp);
     EXPECT_TRUE(ftdi.IsOpen());
     EXPECT_EQ(ftdi.Status(), FT_OK);
     EXPECT_EQ(ftdi.DeviceCount(), 2u);
@@ -92,7 +62,7 @@ TEST_F(CFtdiTest, OpenWhileUpChangesNothing)
     const FtHandle handle = ftdi.Handle();
     ftdi.Open();
     EXPECT_TRUE(lib.Calls.empty());
-    EXPECT_TRUE(view.events.empty());
+    EXPECT_TRUE(ftdi.TakeEvents().empty());
     EXPECT_TRUE(ftdi.IsOpen());
     EXPECT_EQ(ftdi.Handle(), handle);
 }
@@ -102,7 +72,7 @@ TEST_F(CFtdiTest, NoAdapterOnlyResetsTheCaption)
     lib.Adapters.clear();
     ftdi.Open();
     EXPECT_EQ(lib.Texts(), Log{"CreateDeviceInfoList"});
-    EXPECT_EQ(view.events, Log{"caption Połącz"});
+    EXPECT_EQ(ftdi.TakeEvents(), Events{TLinkEvent::NoAdapters});
     EXPECT_FALSE(ftdi.IsOpen());
     EXPECT_EQ(ftdi.Status(), FT_DEVICE_NOT_FOUND);
 }
@@ -116,9 +86,7 @@ TEST_F(CFtdiTest, FailingDetailQueryStopsTheInspectionButNotTheOpen)
               (Log{"CreateDeviceInfoList", "GetDeviceInfoDetail 0", "GetDeviceInfoDetail 1",
                    "OpenEx Adapter A 2", "SetBaudRate h 57600", "SetDataCharacteristics h 8 0 0",
                    "SetFlowControl h 0 0 0", "Purge h 3"}));
-    Log expected{"panel0 Nie znaleziono urządzeń USB"};
-    expected.insert(expected.end(), kLinkUp.begin(), kLinkUp.end());
-    EXPECT_EQ(view.events, expected);
+    EXPECT_EQ(ftdi.TakeEvents(), (Events{TLinkEvent::DeviceDetailFailed, TLinkEvent::Up}));
     EXPECT_TRUE(ftdi.IsOpen());
 }
 
@@ -147,7 +115,7 @@ TEST_P(OpenFailure, LeavesTheLinkDownAndNothingOpen)
     EXPECT_EQ(ftdi.Handle(), kNoHandle);
     EXPECT_TRUE(lib.OpenHandles.empty()) << "an adapter was left open";
     EXPECT_EQ(lib.SucceededWithoutAdapter(), 0);
-    EXPECT_EQ(view.events, Log{kLinkLost});
+    EXPECT_EQ(ftdi.TakeEvents(), Events{TLinkEvent::OpenFailed});
 
     const Log texts = lib.Texts();
     const auto open = std::find(texts.begin(), texts.end(), "OpenEx Adapter A 2");
@@ -189,7 +157,7 @@ TEST_F(CFtdiTest, FailedOpenStaysFailedWhenLaterCallsClaimSuccess)
     ftdi.Open();
     EXPECT_FALSE(ftdi.IsOpen());
     EXPECT_NE(ftdi.Status(), FT_OK);
-    EXPECT_EQ(view.events, Log{kLinkLost});
+    EXPECT_EQ(ftdi.TakeEvents(), Events{TLinkEvent::OpenFailed});
 }
 
 TEST_F(CFtdiTest, OpenThatReportsSuccessWithoutAHandleFails)
@@ -200,7 +168,7 @@ TEST_F(CFtdiTest, OpenThatReportsSuccessWithoutAHandleFails)
     ftdi.Open();
     EXPECT_FALSE(ftdi.IsOpen());
     EXPECT_NE(ftdi.Status(), FT_OK);
-    EXPECT_EQ(view.events, Log{kLinkLost});
+    EXPECT_EQ(ftdi.TakeEvents(), Events{TLinkEvent::OpenFailed});
 }
 
 TEST_F(CFtdiTest, OpenAgainAfterAFailureConnects)
@@ -208,10 +176,10 @@ TEST_F(CFtdiTest, OpenAgainAfterAFailureConnects)
     lib.FailOnce("SetBaudRate");
     ftdi.Open();
     ASSERT_FALSE(ftdi.IsOpen());
-    view.events.clear();
+    ftdi.TakeEvents();
     ftdi.Open();
     EXPECT_TRUE(ftdi.IsOpen());
-    EXPECT_EQ(view.events, kLinkUp);
+    EXPECT_EQ(ftdi.TakeEvents(), kLinkUp);
     EXPECT_EQ(lib.OpenHandles.size(), 1u);
 }
 
@@ -223,7 +191,7 @@ TEST_F(CFtdiTest, WriteWhileUpReachesTheAdapter)
     EXPECT_EQ(lib.Texts(), Log{"Write h 8"});
     EXPECT_EQ(lib.Written,
               (std::vector<std::vector<std::uint8_t>>{{std::begin(frame), std::end(frame)}}));
-    EXPECT_TRUE(view.events.empty());
+    EXPECT_TRUE(ftdi.TakeEvents().empty());
     EXPECT_TRUE(ftdi.IsOpen());
 }
 
@@ -234,7 +202,7 @@ TEST_F(CFtdiTest, FailedWriteTakesTheLinkDown)
     const std::uint8_t frame[] = {1, 2, 3};
     ftdi.Write(frame, sizeof frame);
     EXPECT_EQ(lib.Texts(), (Log{"Write h 3", "Close h"}));
-    EXPECT_EQ(view.events, (Log{kLinkLost, "link down"}));
+    EXPECT_EQ(ftdi.TakeEvents(), Events{TLinkEvent::Lost});
     EXPECT_FALSE(ftdi.IsOpen());
     EXPECT_EQ(ftdi.Handle(), kNoHandle);
     EXPECT_TRUE(lib.OpenHandles.empty());
@@ -245,7 +213,7 @@ TEST_F(CFtdiTest, WriteWhileDownDoesNothing)
     const std::uint8_t frame[] = {1, 2, 3};
     ftdi.Write(frame, sizeof frame);
     EXPECT_TRUE(lib.Calls.empty());
-    EXPECT_TRUE(view.events.empty());
+    EXPECT_TRUE(ftdi.TakeEvents().empty());
 }
 
 TEST_F(CFtdiTest, CloseWhileUpAndWhileDown)
@@ -253,35 +221,16 @@ TEST_F(CFtdiTest, CloseWhileUpAndWhileDown)
     OpenAndForget();
     ftdi.Close();
     EXPECT_EQ(lib.Texts(), Log{"Close h"});
-    EXPECT_EQ(view.events, (Log{"link down", kClosed}));
+    EXPECT_EQ(ftdi.TakeEvents(), Events{TLinkEvent::Closed});
     EXPECT_FALSE(ftdi.IsOpen());
     EXPECT_EQ(ftdi.Handle(), kNoHandle);
     EXPECT_TRUE(lib.OpenHandles.empty());
 
     lib.Calls.clear();
-    view.events.clear();
+    ftdi.TakeEvents();
     ftdi.Close();
     EXPECT_TRUE(lib.Calls.empty());
-    EXPECT_TRUE(view.events.empty());
-}
-
-// The first poll request, sent when the view hears that the link is up,
-// fails: the link ends down and nothing more is shown.
-TEST_F(CFtdiTest, FailedWriteFromThePollInsideLinkUp)
-{
-    view.onPoll = [this] {
-        const std::uint8_t frame[] = {0x32, 0x03, 0x00, 0x00, 0x00, 0x01, 0x81, 0xC9};
-        ftdi.Write(frame, sizeof frame);
-    };
-    lib.FailOnce("Write");
-    ftdi.Open();
-    Log expected = kLinkUp;
-    expected.push_back(kLinkLost);
-    expected.push_back("link down");
-    EXPECT_EQ(view.events, expected);
-    EXPECT_FALSE(ftdi.IsOpen());
-    EXPECT_TRUE(lib.OpenHandles.empty());
-    EXPECT_EQ(lib.Texts().back(), "Close h");
+    EXPECT_TRUE(ftdi.TakeEvents().empty());
 }
 
 TEST_F(CFtdiTest, QueueStatus)
@@ -294,7 +243,7 @@ TEST_F(CFtdiTest, QueueStatus)
     lib.FailOnce("GetStatus");
     EXPECT_EQ(ftdi.QueueStatus(), 0u) << "a failed status call reports no bytes";
     EXPECT_FALSE(ftdi.IsOpen());
-    EXPECT_EQ(view.events, (Log{kLinkLost, "link down"}));
+    EXPECT_EQ(ftdi.TakeEvents(), Events{TLinkEvent::Lost});
 
     lib.Calls.clear();
     EXPECT_EQ(ftdi.QueueStatus(), 0u);
@@ -321,7 +270,7 @@ TEST_F(CFtdiTest, FailedReadGivesNoByteAndTakesTheLinkDown)
     lib.FailOnce("Read");
     EXPECT_EQ(ftdi.ReadByte(), std::nullopt);
     EXPECT_FALSE(ftdi.IsOpen());
-    EXPECT_EQ(view.events, (Log{kLinkLost, "link down"}));
+    EXPECT_EQ(ftdi.TakeEvents(), Events{TLinkEvent::Lost});
     EXPECT_TRUE(lib.OpenHandles.empty());
 }
 

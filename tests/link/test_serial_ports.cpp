@@ -327,23 +327,7 @@ TEST_F(SerialLibraryListing, CallsWithoutAnOpenAdapterFail)
 
 // ---- end to end over a pseudo-terminal ----
 
-// The window's side of the transport, as texts and switches.
-class TRecordingView : public ILinkView {
-public:
-    void SetPanelText(int panel, const QString &text) override { panels[panel] = text; }
-    void SetConnectCaption(const QString &text) override { caption = text; }
-    void LinkUp() override
-    {
-        usbTimer = true;
-        ++polls;
-    }
-    void LinkDown() override { usbTimer = false; }
-
-    std::map<int, QString> panels;
-    QString caption;
-    bool usbTimer = false;
-    int polls = 0;
-};
+using LinkEvents = std::vector<TLinkEvent>;
 
 class SerialLibraryPty : public ::testing::TestWithParam<bool> {
 protected:
@@ -534,18 +518,14 @@ TEST_P(SerialLibraryPty, HungUpFarEndFailsStatusAndWrite)
 TEST_P(SerialLibraryPty, TransportOverThePseudoTerminal)
 {
     TSerialPortLibrary lib(config_);
-    TRecordingView view;
-    CFtdi ftdi(lib, view);
+    CFtdi ftdi(lib);
     const std::vector<std::string> listed = ftdi.ListDescriptions(64);
     ASSERT_NE(std::find(listed.begin(), listed.end(), peer_.Path()), listed.end());
     ftdi.SetDescription(peer_.Path());
 
     ftdi.Open();
     ASSERT_TRUE(ftdi.IsOpen());
-    EXPECT_EQ(view.panels[0], QStringLiteral("Połączenie zostało nawiązane poprwanie"));
-    EXPECT_EQ(view.panels[1], QStringLiteral("Polączony"));
-    EXPECT_TRUE(view.usbTimer);
-    EXPECT_EQ(view.polls, 1);
+    EXPECT_EQ(ftdi.TakeEvents(), LinkEvents{TLinkEvent::Up});
 
     std::uint8_t request[kMaxRequestSize];
     const std::size_t length = BuildRequest(request, 50, 3, 0, 1, 0);
@@ -577,19 +557,18 @@ TEST_P(SerialLibraryPty, TransportOverThePseudoTerminal)
     EXPECT_EQ(ftdi.QueueStatus(), 0u);
     EXPECT_FALSE(ftdi.IsOpen());
     EXPECT_NE(ftdi.Status(), FT_OK);
-    EXPECT_EQ(view.panels[1], QStringLiteral("Rozłączony"));
-    EXPECT_FALSE(view.usbTimer);
+    EXPECT_EQ(ftdi.TakeEvents(), LinkEvents{TLinkEvent::Lost});
     EXPECT_EQ(ftdi.Handle(), kNoHandle);
 }
 
 TEST_P(SerialLibraryPty, WriteToAHungUpTerminalTakesTheLinkDown)
 {
     TSerialPortLibrary lib(config_);
-    TRecordingView view;
-    CFtdi ftdi(lib, view);
+    CFtdi ftdi(lib);
     ftdi.SetDescription(peer_.Path());
     ftdi.Open();
     ASSERT_TRUE(ftdi.IsOpen());
+    ftdi.TakeEvents();
 
     peer_.HangUp();
     if (GetParam())
@@ -597,8 +576,7 @@ TEST_P(SerialLibraryPty, WriteToAHungUpTerminalTakesTheLinkDown)
     std::uint8_t request[kMaxRequestSize];
     ftdi.Write(request, static_cast<std::uint32_t>(BuildRequest(request, 50, 6, 10, 0, 1)));
     EXPECT_FALSE(ftdi.IsOpen());
-    EXPECT_EQ(view.panels[1], QStringLiteral("Rozłączony"));
-    EXPECT_FALSE(view.usbTimer);
+    EXPECT_EQ(ftdi.TakeEvents(), LinkEvents{TLinkEvent::Lost});
 }
 
 // ---- bytes taken in by the status call, over a bare pseudo-terminal ----
@@ -719,8 +697,7 @@ TEST_F(SerialLibraryFetch, PurgeAndCloseDropHeldBytesAHangUpStillFails)
 
     // The far end hangs up while bytes are held: the next tick's status
     // call takes the link down all the same.
-    TRecordingView view;
-    CFtdi ftdi(lib, view);
+    CFtdi ftdi(lib);
     EXPECT_EQ(lib.Close(h), FT_OK);
     ftdi.SetDescription(path_);
     ftdi.Open();
@@ -733,7 +710,7 @@ TEST_F(SerialLibraryFetch, PurgeAndCloseDropHeldBytesAHangUpStillFails)
     master_ = -1;
     EXPECT_EQ(ftdi.QueueStatus(), 0u);
     EXPECT_FALSE(ftdi.IsOpen());
-    EXPECT_EQ(view.panels[1], QStringLiteral("Rozłączony"));
+    EXPECT_EQ(ftdi.TakeEvents(), (LinkEvents{TLinkEvent::Up, TLinkEvent::Lost}));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "link/fake_library.h"
 #include "measure/parameters.h"
 #include "ui/Main.h"
+#include "ui/texts.h"
 #include "ui/fonts.h"
 #include "ui/window_settings.h"
 
@@ -135,7 +136,7 @@ TEST_F(FormTest, WindowIsFixedAtItsDesignedSize)
 {
     EXPECT_EQ(window.minimumSize(), QSize(704, 579));
     EXPECT_EQ(window.maximumSize(), QSize(704, 579));
-    EXPECT_EQ(window.StatusBar->height(), 19);
+    EXPECT_EQ(window.Form().StatusBar->height(), 19);
     window.show();
     window.resize(900, 700);
     EXPECT_EQ(window.size(), QSize(704, 579));
@@ -157,18 +158,18 @@ TEST_F(FormTest, DropDownListsHoldTheirItemsAndAcceptNoTyping)
     for (int ms = 20; ms <= 320; ms += 20)
         saveFreq << QStringLiteral("%1 [ms]").arg(ms);
 
-    EXPECT_EQ(ItemsOf(window.SensorCnt), sensorCnt);
-    EXPECT_EQ(window.SensorCnt->itemText(11), QStringLiteral("12 czujniki [ID 50:61]"));
-    EXPECT_EQ(ItemsOf(window.SensAdr), sensAdr);
-    EXPECT_EQ(window.SensAdr->itemText(11), QStringLiteral("Czujnik [ID 61]"));
-    EXPECT_EQ(ItemsOf(window.SaveFreq), saveFreq);
-    EXPECT_EQ(ItemsOf(window.ModeBox),
+    EXPECT_EQ(ItemsOf(window.Form().SensorCnt), sensorCnt);
+    EXPECT_EQ(window.Form().SensorCnt->itemText(11), QStringLiteral("12 czujniki [ID 50:61]"));
+    EXPECT_EQ(ItemsOf(window.Form().SensAdr), sensAdr);
+    EXPECT_EQ(window.Form().SensAdr->itemText(11), QStringLiteral("Czujnik [ID 61]"));
+    EXPECT_EQ(ItemsOf(window.Form().SaveFreq), saveFreq);
+    EXPECT_EQ(ItemsOf(window.Form().ModeBox),
               (QStringList{QStringLiteral("Tryb 0"), QStringLiteral("Tryb 1"),
                            QStringLiteral("Tryb 2"), QString()}));
-    EXPECT_EQ(ItemsOf(window.ChartType),
+    EXPECT_EQ(ItemsOf(window.Form().ChartType),
               (QStringList{QStringLiteral("Liniowy"), QStringLiteral("Słupkowy")}));
     for (QComboBox *box :
-         {window.SensorCnt, window.SensAdr, window.SaveFreq, window.ModeBox, window.ChartType}) {
+         {window.Form().SensorCnt, window.Form().SensAdr, window.Form().SaveFreq, window.Form().ModeBox, window.Form().ChartType}) {
         EXPECT_EQ(box->currentIndex(), 0) << box->objectName().toStdString();
         EXPECT_FALSE(box->isEditable()) << box->objectName().toStdString();
     }
@@ -178,18 +179,18 @@ TEST_F(FormTest, InitialStatesBeforeAnyHandlerRuns)
 {
     for (QCheckBox *box : window.findChildren<QCheckBox *>())
         EXPECT_FALSE(box->isChecked()) << box->objectName().toStdString();
-    EXPECT_EQ(window.PageControl1->currentWidget(), window.TabSheet1);
-    EXPECT_EQ(window.PageControl1->count(), 3);
-    EXPECT_EQ(window.PageControl1->tabText(0), QStringLiteral("Wskaźniki"));
-    EXPECT_EQ(window.PageControl1->tabText(1), QStringLiteral("Wykresy"));
-    EXPECT_EQ(window.PageControl1->tabText(2), QStringLiteral("Konfiguracja"));
+    EXPECT_EQ(window.Form().PageControl1->currentWidget(), window.Form().TabSheet1);
+    EXPECT_EQ(window.Form().PageControl1->count(), 3);
+    EXPECT_EQ(window.Form().PageControl1->tabText(0), QStringLiteral("Wskaźniki"));
+    EXPECT_EQ(window.Form().PageControl1->tabText(1), QStringLiteral("Wykresy"));
+    EXPECT_EQ(window.Form().PageControl1->tabText(2), QStringLiteral("Konfiguracja"));
     for (int panel = 0; panel < 3; ++panel)
         EXPECT_TRUE(window.PanelText(panel).isEmpty());
-    EXPECT_EQ(window.UsbBox->count(), 0);
-    EXPECT_TRUE(window.UartLog->document()->isEmpty());
+    EXPECT_EQ(window.Form().UsbBox->count(), 0);
+    EXPECT_TRUE(window.Form().UartLog->document()->isEmpty());
     // "Liniowy" is selected, so the line chart stands and the gauges are hidden.
-    EXPECT_FALSE(window.Chart1->isHidden());
-    EXPECT_TRUE(window.Chart2->isHidden());
+    EXPECT_FALSE(window.Form().Chart1->isHidden());
+    EXPECT_TRUE(window.Form().Chart2->isHidden());
 }
 
 TEST_F(FormTest, StatusBarPanelsAtTheirPlacesTheLastToTheRightEdge)
@@ -198,11 +199,11 @@ TEST_F(FormTest, StatusBarPanelsAtTheirPlacesTheLastToTheRightEdge)
     QApplication::processEvents();
     const int lefts[] = {0, 300, 440};
     const int rights[] = {
-        300, 440, window.StatusBar->mapTo(&window, QPoint(0, 0)).x() + window.StatusBar->width()};
+        300, 440, window.Form().StatusBar->mapTo(&window, QPoint(0, 0)).x() + window.Form().StatusBar->width()};
     EXPECT_EQ(rights[2], window.width());
     for (int i = 0; i < 3; ++i) {
         auto *panel =
-            window.StatusBar->findChild<QLabel *>(QStringLiteral("StatusBarPanel%1").arg(i));
+            window.Form().StatusBar->findChild<QLabel *>(QStringLiteral("StatusBarPanel%1").arg(i));
         ASSERT_NE(panel, nullptr);
         EXPECT_EQ(panel->mapTo(&window, QPoint(0, 0)).x(), lefts[i]);
         EXPECT_EQ(panel->width(), rights[i] - lefts[i]);
@@ -221,7 +222,7 @@ TEST(StatusBarTexts, MessagePanelHoldsEveryTextInFull)
         TFMain window(library, qvr::test::SettingsFile());
         window.show();
         QApplication::processEvents();
-        auto *panel = window.StatusBar->findChild<QLabel *>(QStringLiteral("StatusBarPanel2"));
+        auto *panel = window.Form().StatusBar->findChild<QLabel *>(QStringLiteral("StatusBarPanel2"));
         ASSERT_NE(panel, nullptr);
         QStringList texts = {QStringLiteral("Błąd zapisu do pliku")};
         for (const std::uint8_t reg :
@@ -239,29 +240,29 @@ TEST(StatusBarTexts, MessagePanelHoldsEveryTextInFull)
 
 TEST_F(FormTest, EditsThatTheOperatorCannotTypeInto)
 {
-    EXPECT_TRUE(window.UartLog->isReadOnly());
-    EXPECT_TRUE(window.FileName->isReadOnly());
-    for (QLineEdit *e : {window.Coeff, window.OnOffEdit, window.OnMinEdit, window.OnMaxEdit})
+    EXPECT_TRUE(window.Form().UartLog->isReadOnly());
+    EXPECT_TRUE(window.Form().FileName->isReadOnly());
+    for (QLineEdit *e : {window.Form().Coeff, window.Form().OnOffEdit, window.Form().OnMinEdit, window.Form().OnMaxEdit})
         EXPECT_FALSE(e->isReadOnly());
 
     window.show();
-    QTest::keyClicks(window.FileName, QStringLiteral("abc"));
-    EXPECT_TRUE(window.FileName->text().isEmpty());
-    QTest::keyClicks(window.Coeff, QStringLiteral("0,5"));
-    EXPECT_EQ(window.Coeff->text(), QStringLiteral("0,5"));
+    QTest::keyClicks(window.Form().FileName, QStringLiteral("abc"));
+    EXPECT_TRUE(window.Form().FileName->text().isEmpty());
+    QTest::keyClicks(window.Form().Coeff, QStringLiteral("0,5"));
+    EXPECT_EQ(window.Form().Coeff->text(), QStringLiteral("0,5"));
 }
 
 TEST_F(FormTest, TrafficLogIsBoundedWithoutUndo)
 {
-    EXPECT_GE(window.UartLog->maximumBlockCount(), 20000);
-    EXPECT_FALSE(window.UartLog->isUndoRedoEnabled());
-    EXPECT_EQ(window.UartLog->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    EXPECT_EQ(window.UartLog->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_GE(window.Form().UartLog->maximumBlockCount(), 20000);
+    EXPECT_FALSE(window.Form().UartLog->isUndoRedoEnabled());
+    EXPECT_EQ(window.Form().UartLog->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(window.Form().UartLog->lineWrapMode(), QPlainTextEdit::WidgetWidth);
 }
 
 TEST_F(FormTest, GridShape)
 {
-    QTableWidget *grid = window.SensorValue;
+    QTableWidget *grid = window.Form().SensorValue;
     EXPECT_EQ(grid->columnCount(), 2);
     EXPECT_EQ(grid->rowCount(), 17);
     EXPECT_EQ(grid->columnWidth(0), 102);
@@ -275,28 +276,28 @@ TEST_F(FormTest, GridShape)
 
 TEST_F(FormTest, TimersWithTheirIntervalsAndStates)
 {
-    EXPECT_EQ(window.UsbTimer->interval(), 20);
-    EXPECT_TRUE(window.UsbTimer->isActive());
-    EXPECT_EQ(window.TimeoutTimer->interval(), 200);
-    EXPECT_FALSE(window.TimeoutTimer->isActive());
-    EXPECT_EQ(window.SaveTimer->interval(), 100);
-    EXPECT_TRUE(window.SaveTimer->isActive());
+    EXPECT_EQ(window.UsbTimer()->interval(), 20);
+    EXPECT_TRUE(window.UsbTimer()->isActive());
+    EXPECT_EQ(window.TimeoutTimer()->interval(), 200);
+    EXPECT_FALSE(window.TimeoutTimer()->isActive());
+    EXPECT_EQ(window.SaveTimer()->interval(), 100);
+    EXPECT_TRUE(window.SaveTimer()->isActive());
 }
 
 TEST_F(FormTest, EnablingARunningTimerDoesNotRestartIt)
 {
-    window.TimeoutTimer->start();
+    window.TimeoutTimer()->start();
     // No event loop runs while sleeping, so the timer cannot fire meanwhile.
     QThread::msleep(120);
-    const int left = window.TimeoutTimer->remainingTime();
-    TFMain::EnableTimer(window.TimeoutTimer);
-    EXPECT_LE(window.TimeoutTimer->remainingTime(), left);
-    EXPECT_LT(window.TimeoutTimer->remainingTime(), 150);
+    const int left = window.TimeoutTimer()->remainingTime();
+    TFMain::EnableTimer(window.TimeoutTimer());
+    EXPECT_LE(window.TimeoutTimer()->remainingTime(), left);
+    EXPECT_LT(window.TimeoutTimer()->remainingTime(), 150);
 }
 
 TEST_F(FormTest, SaveDialog)
 {
-    QFileDialog *d = window.SaveDialog;
+    QFileDialog *d = window.SaveDialog();
     EXPECT_EQ(d->windowTitle(), QStringLiteral("Plik z pomiarami"));
     EXPECT_EQ(d->nameFilters(),
               (QStringList{QStringLiteral("Plik tekstowy (*.txt)"),
@@ -312,10 +313,10 @@ TEST_F(FormTest, ChartSeriesTitlesColoursAndAxes)
     const QRgb colours[] = {0xFF0000, 0x008000, 0xFF8000, 0x400080, 0x400000, 0x808000,
                             0xFF0080, 0x00FF00, 0x004000, 0x0080FF, 0x400080, 0x408080,
                             0x00FFFF, 0x8080C0, 0xFFFF00, 0x0000FF};
-    QCustomPlot *chart = window.Chart1;
+    QCustomPlot *chart = window.Form().Chart1;
     ASSERT_EQ(chart->graphCount(), 16);
-    EXPECT_EQ(window.Series1, window.Series(0));
-    EXPECT_EQ(window.Series16, window.Series(15));
+    EXPECT_EQ(window.Series(0), window.Series(0));
+    EXPECT_EQ(window.Series(15), window.Series(15));
     for (int i = 0; i < 16; ++i) {
         SCOPED_TRACE(i);
         QCPGraph *g = window.Series(i);
@@ -336,9 +337,9 @@ TEST_F(FormTest, ActivatingSeriesKeepsTheLegendInSensorOrder)
 {
     window.SetSeriesActive(4, true);
     window.SetSeriesActive(2, true);
-    ASSERT_EQ(window.Chart1->legend->itemCount(), 3);
+    ASSERT_EQ(window.Form().Chart1->legend->itemCount(), 3);
     auto nameAt = [&](int i) {
-        return static_cast<QCPPlottableLegendItem *>(window.Chart1->legend->item(i))
+        return static_cast<QCPPlottableLegendItem *>(window.Form().Chart1->legend->item(i))
             ->plottable()
             ->name();
     };
@@ -356,7 +357,7 @@ TEST_F(FormTest, GaugesStandSideBySide)
         TCGauge *g = window.Gauge(i);
         ASSERT_NE(g, nullptr);
         EXPECT_EQ(g->objectName(), QStringLiteral("Gauge%1").arg(i + 1));
-        EXPECT_EQ(g->parentWidget(), window.Chart2);
+        EXPECT_EQ(g->parentWidget(), window.Form().Chart2);
         EXPECT_EQ(g->geometry(), QRect(lefts[i], 20, 20, 440));
         EXPECT_EQ(g->Kind(), TCGauge::gkVerticalBar);
         EXPECT_EQ(g->property("FontOrientation").toInt(), 900);
@@ -370,18 +371,18 @@ TEST_F(FormTest, GaugesStandSideBySide)
 TEST_F(FormTest, TabOrderFollowsTheDesign)
 {
     const std::vector<QWidget *> chain = {
-        window.UartLog,   window.ConnectButton, window.UpdateData,   window.SaveData,
-        window.UsbBox,    window.PageControl1,  window.SensorValue,  window.ChartType,
-        window.SensAdr,   window.OnOffEdit,     window.OnMinEdit,    window.OnMaxEdit,
-        window.ModeBox,   window.auto_connect,  window.AutoSaveData, window.AutoUpdateData,
-        window.save_data, window.save_percent,  window.save_raw,     window.save_time,
-        window.SaveFreq,  window.SensorCnt,     window.FileName,     window.Coeff,
-        window.save_coeff};
+        window.Form().UartLog,   window.Form().ConnectButton, window.Form().UpdateData,   window.Form().SaveData,
+        window.Form().UsbBox,    window.Form().PageControl1,  window.Form().SensorValue,  window.Form().ChartType,
+        window.Form().SensAdr,   window.Form().OnOffEdit,     window.Form().OnMinEdit,    window.Form().OnMaxEdit,
+        window.Form().ModeBox,   window.Form().auto_connect,  window.Form().AutoSaveData, window.Form().AutoUpdateData,
+        window.Form().save_data, window.Form().save_percent,  window.Form().save_raw,     window.Form().save_time,
+        window.Form().SaveFreq,  window.Form().SensorCnt,     window.Form().FileName,     window.Form().Coeff,
+        window.Form().save_coeff};
     for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
         // The next focusable widget after chain[i] in the focus chain.
         // The tab control takes focus through its tab bar.
-        QWidget *tabBar = window.PageControl1->findChild<QTabBar *>();
-        auto stop = [&](QWidget *w) { return w == tabBar ? window.PageControl1 : w; };
+        QWidget *tabBar = window.Form().PageControl1->findChild<QTabBar *>();
+        auto stop = [&](QWidget *w) { return w == tabBar ? window.Form().PageControl1 : w; };
         QWidget *next = chain[i]->nextInFocusChain();
         while (next != chain[i] && (!(next->focusPolicy() & Qt::TabFocus) ||
                                     stop(next) == chain[i] || tabBar->isAncestorOf(next)))
@@ -390,16 +391,16 @@ TEST_F(FormTest, TabOrderFollowsTheDesign)
         EXPECT_EQ(next, chain[i + 1])
             << chain[i]->objectName().toStdString() << " -> " << next->objectName().toStdString();
     }
-    for (QToolButton *b : {window.SpeedButton1, window.SpeedButton2, window.SpeedButton3,
-                           window.SpeedButton4, window.SpeedButton5})
+    for (QToolButton *b : {window.Form().SpeedButton1, window.Form().SpeedButton2, window.Form().SpeedButton3,
+                           window.Form().SpeedButton4, window.Form().SpeedButton5})
         EXPECT_EQ(b->focusPolicy(), Qt::NoFocus) << b->objectName().toStdString();
 }
 
 TEST_F(FormTest, PicturesAreSixteenPixelsWithTransparentKey)
 {
     for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{
-             window.ConnectButton, window.SpeedButton1, window.SpeedButton2, window.SpeedButton3,
-             window.SpeedButton4, window.SpeedButton5}) {
+             window.Form().ConnectButton, window.Form().SpeedButton1, window.Form().SpeedButton2, window.Form().SpeedButton3,
+             window.Form().SpeedButton4, window.Form().SpeedButton5}) {
         SCOPED_TRACE(b->objectName().toStdString());
         EXPECT_EQ(b->iconSize(), QSize(16, 16));
         const QImage image = b->icon().pixmap(16, 16).toImage();

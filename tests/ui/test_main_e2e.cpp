@@ -47,8 +47,8 @@ protected:
             config, [] { return std::vector<qvr::TPortRecord>{}; });
         window_ = std::make_unique<TFMain>(*library_, qvr::test::SettingsFile());
         window_->FormCreate();
-        ASSERT_EQ(window_->UsbBox->count(), 1);
-        ASSERT_EQ(window_->UsbBox->item(0)->text().toStdString(), peer_.Path());
+        ASSERT_EQ(window_->Form().UsbBox->count(), 1);
+        ASSERT_EQ(window_->Form().UsbBox->item(0)->text().toStdString(), peer_.Path());
     }
 
     void TearDown() override
@@ -83,7 +83,7 @@ protected:
     QStringList LogLines()
     {
         QStringList lines;
-        for (QTextBlock b = w().UartLog->document()->begin(); b.isValid(); b = b.next())
+        for (QTextBlock b = w().Form().UartLog->document()->begin(); b.isValid(); b = b.next())
             lines << b.text();
         return lines;
     }
@@ -99,16 +99,16 @@ INSTANTIATE_TEST_SUITE_P(EventLoop, WindowOnPty, ::testing::Bool(),
 
 TEST_P(WindowOnPty, ReadingShownAndTheNextRequestSentAtOnce)
 {
-    w().SensorCnt->setCurrentIndex(0);
+    w().Form().SensorCnt->setCurrentIndex(0);
     w().SensorCntChange();
-    w().Coeff->setText(QStringLiteral("1")); // empty, the scaled value reads "---"
+    w().Form().Coeff->setText(QStringLiteral("1")); // empty, the scaled value reads "---"
     Connect();
-    w().UpdateData->setChecked(true);
+    w().Form().UpdateData->setChecked(true);
 
     // Stop at the first reading handled: the request for the next is out by then.
     ASSERT_TRUE(TickUntil([&] { return w().Series(0)->data()->size() > 0; }));
 
-    EXPECT_EQ(w().SensorValue->item(1, 1)->text(), QStringLiteral("[300] [29,33 %] [300]"));
+    EXPECT_EQ(w().Form().SensorValue->item(1, 1)->text(), QStringLiteral("[300] [29,33 %] [300]"));
     ASSERT_EQ(w().Series(0)->data()->size(), 1);
     EXPECT_EQ(w().Series(0)->data()->at(0)->key, 0.0);
     EXPECT_EQ(w().Series(0)->data()->at(0)->value, double(kRegister0));
@@ -133,11 +133,11 @@ TEST_P(WindowOnPty, ReadingShownAndTheNextRequestSentAtOnce)
 TEST_P(WindowOnPty, ModeWrittenAndItsEchoReported)
 {
     Connect();
-    for (int page = 0; page < w().PageControl1->count(); ++page)
-        if (w().PageControl1->widget(page)->isAncestorOf(w().ModeBox))
-            w().PageControl1->setCurrentIndex(page);
-    w().SensAdr->setCurrentIndex(0);
-    w().ModeBox->setCurrentIndex(2);
+    for (int page = 0; page < w().Form().PageControl1->count(); ++page)
+        if (w().Form().PageControl1->widget(page)->isAncestorOf(w().Form().ModeBox))
+            w().Form().PageControl1->setCurrentIndex(page);
+    w().Form().SensAdr->setCurrentIndex(0);
+    w().Form().ModeBox->setCurrentIndex(2);
     w().SpeedButton3Click();
 
     const QString confirmed = QStringLiteral("Parametr [OC_MODE] został zapisany");

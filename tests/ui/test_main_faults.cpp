@@ -106,7 +106,7 @@ protected:
         window_ = std::make_unique<TFMain>(
             *library_, qvr::test::SettingsFile("[Options]\nSensorCount=2\nCoeff=1\n"));
         window_->FormCreate();
-        ASSERT_EQ(window_->UsbBox->count(), 1);
+        ASSERT_EQ(window_->Form().UsbBox->count(), 1);
     }
 
     void TearDown() override { window_.reset(); }
@@ -123,10 +123,10 @@ protected:
     // The link up, polling on, a line logged to `path` each save tick.
     void StartLogging(const QString &path)
     {
-        w().FileName->setText(path);
-        w().SaveData->setChecked(true);
+        w().Form().FileName->setText(path);
+        w().Form().SaveData->setChecked(true);
         Connect();
-        w().UpdateData->setChecked(true); // the first request goes out
+        w().Form().UpdateData->setChecked(true); // the first request goes out
     }
 
     void Tick()
@@ -169,14 +169,14 @@ protected:
     // The grid shows `raw` for sensor 50.
     bool Shows(int raw)
     {
-        const QTableWidgetItem *cell = w().SensorValue->item(1, 1);
+        const QTableWidgetItem *cell = w().Form().SensorValue->item(1, 1);
         return cell != nullptr && cell->text().startsWith(QStringLiteral("[%1]").arg(raw));
     }
 
     int TxLines()
     {
         int n = 0;
-        for (QTextBlock b = w().UartLog->document()->begin(); b.isValid(); b = b.next())
+        for (QTextBlock b = w().Form().UartLog->document()->begin(); b.isValid(); b = b.next())
             n += b.text().startsWith(QStringLiteral("TX: "));
         return n;
     }
@@ -223,14 +223,14 @@ TEST_P(Unplugged, LinkDownAtOnceThenPollingAndLogResumeAfterConnect)
         {"read request outstanding",
          [&] {
              // A reading was just taken in and the next request sent.
-             ASSERT_TRUE(w().TimeoutTimer->isActive());
+             ASSERT_TRUE(w().TimeoutTimer()->isActive());
              peer().HangUp();
          }},
         {"parameter write being sent",
          [&] {
              ASSERT_TRUE(peer().StopOutput()); // the write has to wait for room
-             w().SensAdr->setCurrentIndex(1);
-             w().OnOffEdit->setText(QStringLiteral("5"));
+             w().Form().SensAdr->setCurrentIndex(1);
+             w().Form().OnOffEdit->setText(QStringLiteral("5"));
              THangUpDuringWrite hangUp(peer());
              w().SpeedButton1Click();
              ASSERT_TRUE(hangUp.Finish()) << "the peer did not hang up during the write";
@@ -251,7 +251,7 @@ TEST_P(Unplugged, LinkDownAtOnceThenPollingAndLogResumeAfterConnect)
         w().UsbTimerTimer();
         EXPECT_FALSE(w().Link()->IsOpen());
         EXPECT_EQ(w().PanelText(1), kLinkLost);
-        EXPECT_FALSE(w().UsbTimer->isActive());
+        EXPECT_FALSE(w().UsbTimer()->isActive());
 
         // The gap: ticks of every kind, the peer back under its link half-way;
         // nothing reaches it, nothing is sent or logged.
@@ -283,7 +283,7 @@ TEST_P(Unplugged, LinkDownAtOnceThenPollingAndLogResumeAfterConnect)
         w().ConnectButtonClick();
         ASSERT_TRUE(w().Link()->IsOpen());
         EXPECT_EQ(w().PanelText(1), kLinkUp);
-        EXPECT_TRUE(w().UsbTimer->isActive());
+        EXPECT_TRUE(w().UsbTimer()->isActive());
         ASSERT_TRUE(TickUntil([&] { return Shows(value); }));
         EXPECT_GT(Requests(), requests);
         w().SaveTimerTimer();
@@ -394,10 +394,10 @@ TEST_P(NoLogFile, NothingCreated)
 {
     const TQuietCase &c = GetParam();
     const QString log = dir_.filePath("log.csv");
-    w().FileName->setText(log);
+    w().Form().FileName->setText(log);
     if (c.connect)
         Connect();
-    w().UpdateData->setChecked(c.polling);
+    w().Form().UpdateData->setChecked(c.polling);
     if (c.connect && c.polling) {
         ASSERT_TRUE(TickUntil([&] { return Shows(kRegister0); }));
     }
@@ -406,7 +406,7 @@ TEST_P(NoLogFile, NothingCreated)
         w().UsbTimerTimer();
         ASSERT_FALSE(w().Link()->IsOpen());
     }
-    w().SaveData->setChecked(c.saveData);
+    w().Form().SaveData->setChecked(c.saveData);
 
     w().SaveTimerTimer();
     w().SaveTimerTimer();

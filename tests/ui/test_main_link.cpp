@@ -4,6 +4,7 @@
 // adapter library; no timer is waited for.
 #include "link/fake_library.h"
 #include "ui/Main.h"
+#include "ui/texts.h"
 #include "ui/window_settings.h"
 
 #include <QApplication>
@@ -58,7 +59,7 @@ void PrintTo(const LogLine &l, std::ostream *os)
 std::vector<LogLine> LogLines(const TFMain &w)
 {
     std::vector<LogLine> lines;
-    const QTextDocument *doc = w.UartLog->document();
+    const QTextDocument *doc = w.Form().UartLog->document();
     if (doc->isEmpty())
         return lines;
     for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
@@ -75,8 +76,8 @@ struct Shown {
 
 Shown ShownBy(const TFMain &w)
 {
-    return {w.PanelText(0), w.PanelText(1), w.ConnectButton->text(), w.Link()->IsOpen(),
-            w.UsbTimer->isActive()};
+    return {w.PanelText(0), w.PanelText(1), w.Form().ConnectButton->text(), w.Link()->IsOpen(),
+            w.UsbTimer()->isActive()};
 }
 
 class LinkWindow : public ::testing::Test {
@@ -140,17 +141,17 @@ TEST_P(Listing, FillsTheBoxOnceAndPicksTheFirst)
     window.FormCreate();
 
     QStringList listed;
-    for (int i = 0; i < window.UsbBox->count(); ++i)
-        listed << window.UsbBox->item(i)->text();
+    for (int i = 0; i < window.Form().UsbBox->count(); ++i)
+        listed << window.Form().UsbBox->item(i)->text();
     EXPECT_EQ(listed, GetParam().listed);
     EXPECT_EQ(QString::fromStdString(window.Link()->Description()),
               GetParam().listed.value(0, QString()));
-    EXPECT_TRUE(window.UsbBox->selectedItems().isEmpty());
-    EXPECT_EQ(window.UsbBox->currentRow(), -1);
+    EXPECT_TRUE(window.Form().UsbBox->selectedItems().isEmpty());
+    EXPECT_EQ(window.Form().UsbBox->currentRow(), -1);
     EXPECT_FALSE(window.Link()->IsOpen());
     EXPECT_EQ(window.PanelText(0), QString());
     EXPECT_EQ(window.PanelText(1), QString());
-    EXPECT_EQ(window.ConnectButton->text(), kConnect);
+    EXPECT_EQ(window.Form().ConnectButton->text(), kConnect);
 }
 
 INSTANTIATE_TEST_SUITE_P(Adapters, Listing,
@@ -167,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(Adapters, Listing,
 
 TEST_F(LinkWindow, ConnectFromTheButtonShowsTheAttemptThenTheLinkAfterTheOpen)
 {
-    w().UsbTimer->stop();
+    w().UsbTimer()->stop();
     std::vector<Shown> &atOpen = WatchCall("OpenEx");
 
     w().ConnectButtonClick();
@@ -182,8 +183,8 @@ TEST_F(LinkWindow, ConnectFromTheButtonShowsTheAttemptThenTheLinkAfterTheOpen)
 
     EXPECT_EQ(w().PanelText(0), kConnectedOk);
     EXPECT_EQ(w().PanelText(1), kLinkUp);
-    EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
-    EXPECT_TRUE(w().UsbTimer->isActive());
+    EXPECT_EQ(w().Form().ConnectButton->text(), kDisconnect);
+    EXPECT_TRUE(w().UsbTimer()->isActive());
     EXPECT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(library.OpenedDescription, "Adapter A");
     EXPECT_EQ(library.OpenHandles.size(), 1u);
@@ -194,12 +195,12 @@ TEST_F(LinkWindow, ButtonWhileConnectedDisconnects)
     Connect();
 
     // Through the button itself, to prove the click reaches the handler.
-    QTest::mouseClick(w().ConnectButton, Qt::LeftButton);
+    QTest::mouseClick(w().Form().ConnectButton, Qt::LeftButton);
 
     EXPECT_EQ(w().PanelText(0), kEnded);
     EXPECT_EQ(w().PanelText(1), kClosed);
-    EXPECT_EQ(w().ConnectButton->text(), kConnect);
-    EXPECT_FALSE(w().UsbTimer->isActive());
+    EXPECT_EQ(w().Form().ConnectButton->text(), kConnect);
+    EXPECT_FALSE(w().UsbTimer()->isActive());
     EXPECT_FALSE(w().Link()->IsOpen());
     EXPECT_TRUE(library.OpenHandles.empty());
     EXPECT_EQ(library.Closed(), 1);
@@ -211,7 +212,7 @@ TEST_F(LinkWindow, NoAdapterAttachedWhenConnecting)
 
     w().ConnectButtonClick();
 
-    EXPECT_EQ(w().ConnectButton->text(), kConnect);
+    EXPECT_EQ(w().Form().ConnectButton->text(), kConnect);
     EXPECT_EQ(w().PanelText(0), kTrying);
     EXPECT_EQ(w().PanelText(1), QString());
     EXPECT_FALSE(w().Link()->IsOpen());
@@ -233,17 +234,17 @@ class OpenFailure : public LinkWindow, public ::testing::WithParamInterface<Open
 TEST_P(OpenFailure, ShowsTheLinkLostAndSendsNothing)
 {
     // Polling is on, so a link that came up too early would send a request.
-    w().UpdateData->setChecked(true);
+    w().Form().UpdateData->setChecked(true);
     GetParam().arrange(library);
 
     w().ConnectButtonClick();
 
     EXPECT_EQ(w().PanelText(0), kTrying);
     EXPECT_EQ(w().PanelText(1), kLinkLost);
-    EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
+    EXPECT_EQ(w().Form().ConnectButton->text(), kDisconnect);
     EXPECT_FALSE(library.Called("Write"));
     EXPECT_TRUE(LogLines(w()).empty());
-    EXPECT_FALSE(w().TimeoutTimer->isActive());
+    EXPECT_FALSE(w().TimeoutTimer()->isActive());
 }
 
 // The transport tests go through every failing call; the window shows the
@@ -268,9 +269,9 @@ TEST_F(LinkWindow, SelectingTheSecondLineWhileConnectedReconnectsToIt)
             atOpen.push_back(ShownBy(w()));
     };
 
-    QListWidgetItem *second = w().UsbBox->item(1);
-    QTest::mouseClick(w().UsbBox->viewport(), Qt::LeftButton, {},
-                      w().UsbBox->visualItemRect(second).center());
+    QListWidgetItem *second = w().Form().UsbBox->item(1);
+    QTest::mouseClick(w().Form().UsbBox->viewport(), Qt::LeftButton, {},
+                      w().Form().UsbBox->visualItemRect(second).center());
 
     ASSERT_EQ(atClose.size(), 1u);
     EXPECT_EQ(atClose[0].caption, kConnect);
@@ -285,7 +286,7 @@ TEST_F(LinkWindow, SelectingTheSecondLineWhileConnectedReconnectsToIt)
     EXPECT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(0), kConnectedOk);
     EXPECT_EQ(w().PanelText(1), kLinkUp);
-    EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
+    EXPECT_EQ(w().Form().ConnectButton->text(), kDisconnect);
     EXPECT_EQ(library.Closed(), 1);
 }
 
@@ -294,12 +295,12 @@ TEST_F(LinkWindow, SelectingTheSecondLineWhileConnectedReconnectsToIt)
 TEST_F(LinkWindow, SelectingALineWithTheKeyboardReconnectsToIt)
 {
     w().show();
-    w().UsbBox->setFocus();
-    QTest::keyClick(w().UsbBox, Qt::Key_Down);
+    w().Form().UsbBox->setFocus();
+    QTest::keyClick(w().Form().UsbBox, Qt::Key_Down);
     const std::string first = library.OpenedDescription;
-    QTest::keyClick(w().UsbBox, Qt::Key_Down);
+    QTest::keyClick(w().Form().UsbBox, Qt::Key_Down);
 
-    EXPECT_EQ(w().UsbBox->currentRow(), 1);
+    EXPECT_EQ(w().Form().UsbBox->currentRow(), 1);
     EXPECT_EQ(library.OpenedDescription, "Adapter B");
     EXPECT_EQ(w().Link()->Description(), "Adapter B");
     EXPECT_TRUE(w().Link()->IsOpen());
@@ -309,7 +310,7 @@ TEST_F(LinkWindow, SelectingALineWithTheKeyboardReconnectsToIt)
 TEST_F(LinkWindow, FillingTheListIsNoSelection)
 {
     w().show();
-    w().UsbBox->setFocus();
+    w().Form().UsbBox->setFocus();
     QApplication::processEvents();
     EXPECT_FALSE(library.Called("OpenEx"));
     EXPECT_FALSE(w().Link()->IsOpen());
@@ -317,12 +318,12 @@ TEST_F(LinkWindow, FillingTheListIsNoSelection)
 
 TEST_F(LinkWindow, SelectingALineWhileDownConnectsToIt)
 {
-    w().UsbBoxClick(w().UsbBox->item(1));
+    w().UsbBoxClick(w().Form().UsbBox->item(1));
 
     EXPECT_EQ(library.OpenedDescription, "Adapter B");
     EXPECT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(library.Closed(), 0);
-    EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
+    EXPECT_EQ(w().Form().ConnectButton->text(), kDisconnect);
 }
 
 TEST_F(LinkWindow, ButtonAfterALostLinkConnectsAgain)
@@ -332,7 +333,7 @@ TEST_F(LinkWindow, ButtonAfterALostLinkConnectsAgain)
     w().UsbTimerTimer();
     ASSERT_FALSE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(1), kLinkLost);
-    EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
+    EXPECT_EQ(w().Form().ConnectButton->text(), kDisconnect);
 
     library.Fail.clear();
     library.Calls.clear();
@@ -345,7 +346,7 @@ TEST_F(LinkWindow, ButtonAfterALostLinkConnectsAgain)
     EXPECT_TRUE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(0), kConnectedOk);
     EXPECT_EQ(w().PanelText(1), kLinkUp);
-    EXPECT_EQ(w().ConnectButton->text(), kDisconnect);
+    EXPECT_EQ(w().Form().ConnectButton->text(), kDisconnect);
 }
 
 // --- Receive tick ---------------------------------------------------------------------------
@@ -429,7 +430,7 @@ TEST_F(LinkWindow, FailedStatusCallTakesTheLinkDownAndReadsNothing)
 
     EXPECT_FALSE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(1), kLinkLost);
-    EXPECT_FALSE(w().UsbTimer->isActive());
+    EXPECT_FALSE(w().UsbTimer()->isActive());
     EXPECT_FALSE(library.Called("Read"));
     EXPECT_EQ(library.Incoming.size(), 7u);
     EXPECT_EQ(w().Receiver().RxCount(), 0);
@@ -449,7 +450,7 @@ TEST_F(LinkWindow, FailedReadAppendsNothingAndTakesTheLinkDown)
 
     EXPECT_FALSE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(1), kLinkLost);
-    EXPECT_FALSE(w().UsbTimer->isActive());
+    EXPECT_FALSE(w().UsbTimer()->isActive());
     EXPECT_EQ(w().Receiver().RxCount(), 0);
     EXPECT_TRUE(library.OpenHandles.empty());
     EXPECT_TRUE(LogLines(w()).empty());
@@ -527,7 +528,7 @@ TEST_F(LinkWindow, FailedWriteTakesTheLinkDownAndStillLogs)
     EXPECT_TRUE(library.Called("Write"));
     EXPECT_FALSE(w().Link()->IsOpen());
     EXPECT_EQ(w().PanelText(1), kLinkLost);
-    EXPECT_FALSE(w().UsbTimer->isActive());
+    EXPECT_FALSE(w().UsbTimer()->isActive());
     EXPECT_TRUE(library.OpenHandles.empty());
     EXPECT_EQ(LogLines(w()), (std::vector<LogLine>{{"TX: 32 03 00 00 00 01 81 C9 ", kGreen}}));
 }
@@ -542,8 +543,8 @@ TEST_F(LinkWindow, DoubleClickEmptiesTheLogAndTheNextLineStartsAfresh)
     w().SendFrame(50, 3, 0, 1, 0);
     ASSERT_EQ(LogLines(w()).size(), 3u);
 
-    QTest::mouseDClick(w().UartLog->viewport(), Qt::LeftButton);
-    EXPECT_TRUE(w().UartLog->toPlainText().isEmpty());
+    QTest::mouseDClick(w().Form().UartLog->viewport(), Qt::LeftButton);
+    EXPECT_TRUE(w().Form().UartLog->toPlainText().isEmpty());
 
     w().SendFrame(50, 3, 0, 1, 0);
     EXPECT_EQ(LogLines(w()), (std::vector<LogLine>{{"TX: 32 03 00 00 00 01 81 C9 ", kGreen}}));
@@ -553,7 +554,7 @@ TEST_F(LinkWindow, DoubleClickEmptiesTheLogAndTheNextLineStartsAfresh)
 TEST_F(LinkWindow, RightButtonDoubleClickKeepsTheLog)
 {
     w().SendFrame(50, 3, 0, 1, 0);
-    QTest::mouseDClick(w().UartLog->viewport(), Qt::RightButton);
+    QTest::mouseDClick(w().Form().UartLog->viewport(), Qt::RightButton);
     EXPECT_EQ(LogLines(w()).size(), 1u);
 }
 
@@ -563,18 +564,18 @@ TEST_F(LinkWindow, SelectionInTheLogKeepsItsTextAndColours)
 {
     w().SendFrame(50, 3, 0, 1, 0);
     w().AppendLogLine(QStringLiteral("Error: 02"), qvr::text::kErrorColor);
-    QTextCursor selection(w().UartLog->document());
+    QTextCursor selection(w().Form().UartLog->document());
     selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-    w().UartLog->setTextCursor(selection);
+    w().Form().UartLog->setTextCursor(selection);
 
     w().AppendLogLine(QStringLiteral("RX: 32 "), qvr::text::kRxColor);
 
-    EXPECT_EQ(w().UartLog->textCursor().selectedText(),
+    EXPECT_EQ(w().Form().UartLog->textCursor().selectedText(),
               QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
     EXPECT_EQ(LogLines(w()), (std::vector<LogLine>{{"TX: 32 03 00 00 00 01 81 C9 ", kGreen},
                                                    {"Error: 02", kDarkRed},
                                                    {"RX: 32 ", kBlue}}));
-    w().UartLog->copy();
+    w().Form().UartLog->copy();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
 }
 
@@ -597,7 +598,7 @@ TEST_F(LinkWindow, NewLinesRepaintOnlyWhatScrollsIn)
     for (int i = 0; i < 100; ++i)
         w().SendFrame(50, 3, 0, 1, 0);
     QApplication::processEvents();
-    QWidget *view = w().UartLog->viewport();
+    QWidget *view = w().Form().UartLog->viewport();
     view->installEventFilter(&painted);
 
     for (int reading = 0; reading < 10; ++reading) {
@@ -609,11 +610,11 @@ TEST_F(LinkWindow, NewLinesRepaintOnlyWhatScrollsIn)
     const long viewArea = static_cast<long>(view->width()) * view->height();
     EXPECT_GT(painted.pixels, 0);
     EXPECT_LT(painted.pixels, 10 * viewArea / 3);
-    const QScrollBar *bar = w().UartLog->verticalScrollBar();
+    const QScrollBar *bar = w().Form().UartLog->verticalScrollBar();
     EXPECT_EQ(bar->value(), bar->maximum());
-    const QTextBlock last = w().UartLog->document()->lastBlock();
+    const QTextBlock last = w().Form().UartLog->document()->lastBlock();
     EXPECT_EQ(last.text(), QStringLiteral("TX: 33 03 00 00 00 01 80 18 "));
-    EXPECT_LE(w().UartLog->cursorRect(QTextCursor(last)).bottom(), view->height());
+    EXPECT_LE(w().Form().UartLog->cursorRect(QTextCursor(last)).bottom(), view->height());
 }
 
 TEST_F(LinkWindow, LogKeepsOnlyTheNewestLines)
@@ -623,7 +624,7 @@ TEST_F(LinkWindow, LogKeepsOnlyTheNewestLines)
     for (int i = 0; i < kMax + 10; ++i)
         w().AppendLogLine(QString::number(i), i % 2 ? QColor(24, 142, 214) : QColor(123, 40, 42));
 
-    const QTextDocument *doc = w().UartLog->document();
+    const QTextDocument *doc = w().Form().UartLog->document();
     EXPECT_EQ(doc->blockCount(), kMax);
     EXPECT_EQ(doc->firstBlock().text(), QString::number(10));
     EXPECT_EQ(doc->lastBlock().text(), QString::number(kMax + 9));

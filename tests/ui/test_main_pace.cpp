@@ -34,11 +34,11 @@ protected:
     // Sixteen sensors, connected, polling on; the first request goes out at time 0.
     void Start()
     {
-        w().SensorCnt->setCurrentIndex(15);
+        w().Form().SensorCnt->setCurrentIndex(15);
         w().SensorCntChange();
         w().ConnectButtonClick();
         ASSERT_TRUE(w().Link()->IsOpen());
-        w().UpdateData->setChecked(true);
+        w().Form().UpdateData->setChecked(true);
         ASSERT_EQ(bus_.RequestsReceived(50), 1u);
         TrackTimeout();
     }
@@ -51,7 +51,7 @@ protected:
     void TrackTimeout()
     {
         const std::uint64_t writes = bus_.CallCount(TSimulatedBus::Call::Write);
-        if (!w().TimeoutTimer->isActive())
+        if (!w().TimeoutTimer()->isActive())
             timeoutStartUs_ = -1;
         else if (timeoutStartUs_ < 0 || writes != writesSeen_)
             timeoutStartUs_ = nowUs_;

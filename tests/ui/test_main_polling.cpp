@@ -65,10 +65,10 @@ protected:
     // Connected with `sensorCountIndex` selected, then polling switched on.
     void Start(int sensorCountIndex)
     {
-        w().SensorCnt->setCurrentIndex(sensorCountIndex);
+        w().Form().SensorCnt->setCurrentIndex(sensorCountIndex);
         w().SensorCntChange();
         Connect();
-        w().UpdateData->setChecked(true);
+        w().Form().UpdateData->setChecked(true);
     }
 
     FakeLibrary library;
@@ -97,7 +97,7 @@ TEST_P(Cycle, VisitsTheActiveAddressesInTurn)
     for (std::size_t i = 1; i < expected.size(); ++i) {
         ASSERT_EQ(library.Written.size(), i);
         EXPECT_EQ(w().Measurement().PolledIndex(), expected[i - 1] - 50);
-        EXPECT_TRUE(w().TimeoutTimer->isActive());
+        EXPECT_TRUE(w().TimeoutTimer()->isActive());
         w().TimeoutTimerTimer();
     }
     EXPECT_EQ(RequestAddresses(library), expected);
@@ -130,23 +130,23 @@ TEST_F(Polling, OneSensorKeepsTheNextAddressAtFifty)
 
 TEST_F(Polling, LinkDownSendsNothingAndStartsNoTimeOut)
 {
-    w().UpdateData->setChecked(true);
+    w().Form().UpdateData->setChecked(true);
 
     EXPECT_TRUE(library.Written.empty());
-    EXPECT_TRUE(w().UartLog->document()->isEmpty());
-    EXPECT_FALSE(w().TimeoutTimer->isActive());
+    EXPECT_TRUE(w().Form().UartLog->document()->isEmpty());
+    EXPECT_FALSE(w().TimeoutTimer()->isActive());
     EXPECT_EQ(w().Measurement().NextAddress(), 50);
 }
 
 TEST_F(Polling, PollingSwitchedOffSendsNothingAndStartsNoTimeOut)
 {
-    w().SensorCnt->setCurrentIndex(15);
+    w().Form().SensorCnt->setCurrentIndex(15);
     Connect();
 
     w().PollNextSensor();
 
     EXPECT_FALSE(library.Called("Write"));
-    EXPECT_FALSE(w().TimeoutTimer->isActive());
+    EXPECT_FALSE(w().TimeoutTimer()->isActive());
     EXPECT_EQ(w().Measurement().NextAddress(), 50);
 }
 
@@ -160,46 +160,46 @@ TEST_F(Polling, SilentSensorGetsNoReadingAndTheNextRequestGoesOut)
     EXPECT_EQ(w().Measurement().SensorReading()[0], NoReading);
     EXPECT_EQ(w().Measurement().SensorReading()[1], 0u);
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51}));
-    EXPECT_TRUE(w().TimeoutTimer->isActive());
+    EXPECT_TRUE(w().TimeoutTimer()->isActive());
 
     w().TimeoutTimerTimer();
     EXPECT_EQ(w().Measurement().SensorReading()[1], NoReading);
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51, 50}));
     // A time-out writes nothing to the log: the lines are the requests alone.
-    EXPECT_EQ(w().UartLog->document()->blockCount(), 3);
+    EXPECT_EQ(w().Form().UartLog->document()->blockCount(), 3);
 }
 
 TEST_F(Polling, UncheckingWhileOutstandingStillTimesOutThenStops)
 {
     Start(15);
-    w().UpdateData->setChecked(false);
+    w().Form().UpdateData->setChecked(false);
     EXPECT_EQ(library.Written.size(), 1u);
-    EXPECT_TRUE(w().TimeoutTimer->isActive());
+    EXPECT_TRUE(w().TimeoutTimer()->isActive());
 
     w().TimeoutTimerTimer();
 
     EXPECT_EQ(w().Measurement().SensorReading()[0], NoReading);
     EXPECT_EQ(library.Written.size(), 1u);
-    EXPECT_FALSE(w().TimeoutTimer->isActive());
+    EXPECT_FALSE(w().TimeoutTimer()->isActive());
     EXPECT_EQ(w().Measurement().NextAddress(), 51);
 }
 
 TEST_F(Polling, RecheckingWhileOutstandingSendsAtOnceWithoutRestartingTheTimeOut)
 {
     Start(15);
-    ASSERT_TRUE(w().TimeoutTimer->isActive());
+    ASSERT_TRUE(w().TimeoutTimer()->isActive());
     // The event loop does not run, so the time-out cannot fire meanwhile;
     // only its remaining time shrinks.
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
 
-    w().UpdateData->setChecked(false);
-    w().UpdateData->setChecked(true);
+    w().Form().UpdateData->setChecked(false);
+    w().Form().UpdateData->setChecked(true);
 
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51}));
     EXPECT_EQ(w().Measurement().PolledIndex(), 1);
-    ASSERT_TRUE(w().TimeoutTimer->isActive());
+    ASSERT_TRUE(w().TimeoutTimer()->isActive());
     // Started at least 80 ms ago; a restart would leave nearly 200 ms.
-    EXPECT_LE(w().TimeoutTimer->remainingTime(), 150);
+    EXPECT_LE(w().TimeoutTimer()->remainingTime(), 150);
 }
 
 enum class LinkEnd { Button, FailedStatusCall };
@@ -217,15 +217,15 @@ TEST_P(LinkEndsWhileOutstanding, TimeOutStillStoresNoReadingThenNothingIsSent)
         w().UsbTimerTimer();
     }
     ASSERT_FALSE(w().Link()->IsOpen());
-    EXPECT_TRUE(w().TimeoutTimer->isActive());
+    EXPECT_TRUE(w().TimeoutTimer()->isActive());
     library.Calls.clear();
 
     w().TimeoutTimerTimer();
 
     EXPECT_EQ(w().Measurement().SensorReading()[1], NoReading);
     EXPECT_FALSE(library.Called("Write"));
-    EXPECT_FALSE(w().TimeoutTimer->isActive());
-    EXPECT_EQ(w().UartLog->document()->blockCount(), 2);
+    EXPECT_FALSE(w().TimeoutTimer()->isActive());
+    EXPECT_EQ(w().Form().UartLog->document()->blockCount(), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, LinkEndsWhileOutstanding,
@@ -240,15 +240,15 @@ TEST_F(Polling, CheckingAgainResumesWhereTheCycleStopped)
 {
     Start(3);
     w().TimeoutTimerTimer();           // 51
-    w().UpdateData->setChecked(false); // 51 still outstanding
+    w().Form().UpdateData->setChecked(false); // 51 still outstanding
     w().TimeoutTimerTimer();           // stops
-    ASSERT_FALSE(w().TimeoutTimer->isActive());
+    ASSERT_FALSE(w().TimeoutTimer()->isActive());
     ASSERT_EQ(library.Written.size(), 2u);
 
-    w().UpdateData->setChecked(true);
+    w().Form().UpdateData->setChecked(true);
 
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51, 52}));
-    EXPECT_TRUE(w().TimeoutTimer->isActive());
+    EXPECT_TRUE(w().TimeoutTimer()->isActive());
 }
 
 TEST_F(Polling, ReconnectingResumesWhereTheCycleStopped)
@@ -270,7 +270,7 @@ TEST_F(Polling, LoweredCountSendsOneMoreToTheOldAddressThenWraps)
         w().TimeoutTimerTimer(); // 51..55
     ASSERT_EQ(w().Measurement().NextAddress(), 56);
 
-    w().SensorCnt->setCurrentIndex(1);
+    w().Form().SensorCnt->setCurrentIndex(1);
     w().TimeoutTimerTimer();
     w().TimeoutTimerTimer();
     w().TimeoutTimerTimer();
@@ -281,7 +281,7 @@ TEST_F(Polling, LoweredCountSendsOneMoreToTheOldAddressThenWraps)
 
 TEST_F(Polling, LinkComingUpWithPollingOnSendsTheFirstRequestToTheOpenAdapter)
 {
-    w().UpdateData->setChecked(true);
+    w().Form().UpdateData->setChecked(true);
     ASSERT_TRUE(library.Written.empty());
 
     w().ConnectButtonClick();
@@ -295,9 +295,9 @@ TEST_F(Polling, LinkComingUpWithPollingOnSendsTheFirstRequestToTheOpenAdapter)
     ASSERT_NE(purge, calls.end());
     EXPECT_GT(write, purge);
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "Write"), 1);
-    EXPECT_EQ(w().UartLog->toPlainText(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
+    EXPECT_EQ(w().Form().UartLog->toPlainText(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
     EXPECT_EQ(w().PanelText(1), QStringLiteral("Polączony"));
-    EXPECT_TRUE(w().TimeoutTimer->isActive());
+    EXPECT_TRUE(w().TimeoutTimer()->isActive());
 }
 
 // --- End to end on the simulated bus ---------------------------------------------------------
@@ -308,14 +308,14 @@ TEST(PollingOnTheSimulatedBus, ReplyIsLoggedAndTheNextRequestGoesOutAtOnce)
     qvr::TSimulatedBus bus([&nowUs] { return nowUs; });
     TFMain window(bus, qvr::test::SettingsFile());
     window.FormCreate();
-    ASSERT_EQ(window.UsbBox->count(), 1);
+    ASSERT_EQ(window.Form().UsbBox->count(), 1);
 
     window.ConnectButtonClick();
     ASSERT_TRUE(window.Link()->IsOpen());
-    window.UpdateData->setChecked(true);
+    window.Form().UpdateData->setChecked(true);
 
     // Receive ticks 20 ms apart in simulated time, until the reply has been processed.
-    const QTextDocument *doc = window.UartLog->document();
+    const QTextDocument *doc = window.Form().UartLog->document();
     for (int tick = 0; tick < 10 && doc->blockCount() < 2; ++tick) {
         nowUs += 20000;
         window.UsbTimerTimer();
@@ -330,7 +330,7 @@ TEST(PollingOnTheSimulatedBus, ReplyIsLoggedAndTheNextRequestGoesOutAtOnce)
     EXPECT_EQ(doc->findBlockByNumber(1).begin().fragment().charFormat().foreground().color(),
               QColor(24, 142, 214));
     EXPECT_EQ(doc->lastBlock().text(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
-    EXPECT_TRUE(window.TimeoutTimer->isActive());
+    EXPECT_TRUE(window.TimeoutTimer()->isActive());
     EXPECT_NE(window.Measurement().SensorReading()[0], NoReading);
 }
 

@@ -42,11 +42,11 @@ protected:
         library.Adapters = {"Adapter A"};
         window = std::make_unique<TFMain>(library, qvr::test::SettingsFile());
         w().FormCreate();
-        w().Coeff->setText(QStringLiteral("1"));
-        w().SensorCnt->setCurrentIndex(15);
+        w().Form().Coeff->setText(QStringLiteral("1"));
+        w().Form().SensorCnt->setCurrentIndex(15);
         w().SensorCntChange();
         w().ConnectButtonClick();
-        w().UpdateData->setChecked(true); // a request to 50 outstanding
+        w().Form().UpdateData->setChecked(true); // a request to 50 outstanding
     }
     ~Replies() override { qvr::SetRegionalSettings("C"); }
 
@@ -61,10 +61,10 @@ protected:
     }
     QString Cell(int row) const
     {
-        const QTableWidgetItem *item = window->SensorValue->item(row, 1);
+        const QTableWidgetItem *item = window->Form().SensorValue->item(row, 1);
         return item ? item->text() : QString();
     }
-    QString LastLogLine() const { return window->UartLog->document()->lastBlock().text(); }
+    QString LastLogLine() const { return window->Form().UartLog->document()->lastBlock().text(); }
 
     FakeLibrary library;
     std::unique_ptr<TFMain> window;
@@ -72,7 +72,7 @@ protected:
 
 TEST_F(Replies, ReadReplyIsShownEverywhereAndTheNextRequestGoesOut)
 {
-    w().Coeff->setText(QStringLiteral("0,5"));
+    w().Form().Coeff->setText(QStringLiteral("0,5"));
     Receive(ReadReply(50, 1023));
 
     EXPECT_EQ(w().Measurement().SensorReading()[0], 1023u);
@@ -82,7 +82,7 @@ TEST_F(Replies, ReadReplyIsShownEverywhereAndTheNextRequestGoesOut)
     EXPECT_EQ(w().Series(0)->data()->at(0)->value, 1023.0);
     ASSERT_EQ(library.Written.size(), 2u);
     EXPECT_EQ(library.Written[1][0], 51) << "the next sensor is asked at once";
-    EXPECT_TRUE(w().TimeoutTimer->isActive());
+    EXPECT_TRUE(w().TimeoutTimer()->isActive());
 }
 
 TEST_F(Replies, GridTextsOfOddValues)
@@ -95,7 +95,7 @@ TEST_F(Replies, GridTextsOfOddValues)
         {512, "x", "[512] [50,05 %] [---]"},
     };
     for (const auto &[raw, coeff, text] : rows) {
-        w().Coeff->setText(QString::fromUtf8(coeff));
+        w().Form().Coeff->setText(QString::fromUtf8(coeff));
         Receive(ReadReply(50, raw));
         EXPECT_EQ(Cell(1), QString::fromUtf8(text)) << raw << " " << coeff;
     }
@@ -116,7 +116,7 @@ TEST_F(Replies, LateReplyIsStoredForItsOwnSensorAndSendsNothing)
     EXPECT_EQ(w().Series(0)->data()->size(), 1);
     EXPECT_EQ(w().Series(1)->data()->size(), 0);
     EXPECT_EQ(library.Written.size(), 2u) << "one request on the bus at a time";
-    EXPECT_TRUE(w().TimeoutTimer->isActive());
+    EXPECT_TRUE(w().TimeoutTimer()->isActive());
 }
 
 TEST_F(Replies, ReplyFromOutsideTheBusChangesNoSensor)
@@ -127,7 +127,7 @@ TEST_F(Replies, ReplyFromOutsideTheBusChangesNoSensor)
     for (int i = 0; i < 16; ++i)
         EXPECT_EQ(w().Series(i)->data()->size(), 0);
     EXPECT_EQ(library.Written.size(), 1u);
-    EXPECT_TRUE(w().TimeoutTimer->isActive());
+    EXPECT_TRUE(w().TimeoutTimer()->isActive());
 }
 
 // Frames that pass the CRC but are too short for their function are read with
@@ -160,12 +160,12 @@ TEST_F(Replies, WriteEchoesAreReported)
     for (const auto &[reg, panel] : rows) {
         Receive(WithCrc({0x32, 0x06, 0x00, reg, 0x00, 0x01}));
         EXPECT_EQ(w().PanelText(2), QString::fromUtf8(panel)) << int(reg);
-        const QTextBlock last = w().UartLog->document()->lastBlock();
+        const QTextBlock last = w().Form().UartLog->document()->lastBlock();
         EXPECT_EQ(last.text(), QStringLiteral("Parametr zapisany"));
         EXPECT_EQ(last.begin().fragment().charFormat().foreground().color(),
                   QColor(0x7B, 0x28, 0x2A));
     }
-    EXPECT_TRUE(w().TimeoutTimer->isActive()) << "an echo leaves the cycle alone";
+    EXPECT_TRUE(w().TimeoutTimer()->isActive()) << "an echo leaves the cycle alone";
     EXPECT_EQ(library.Written.size(), 1u);
 }
 
@@ -174,10 +174,10 @@ TEST_F(Replies, GaugesFollowTheWholeTableInBarModeOnly)
     Receive(ReadReply(50, 512)); // line mode: gauges untouched
     EXPECT_EQ(w().Gauge(0)->Progress(), 0);
 
-    w().ChartType->setCurrentIndex(1);
+    w().Form().ChartType->setCurrentIndex(1);
     w().ChartTypeChange();
-    EXPECT_TRUE(w().Chart1->isHidden());
-    EXPECT_FALSE(w().Chart2->isHidden());
+    EXPECT_TRUE(w().Form().Chart1->isHidden());
+    EXPECT_FALSE(w().Form().Chart2->isHidden());
     Receive(ReadReply(51, 1022));
     EXPECT_EQ(w().Gauge(0)->Progress(), 50);
     EXPECT_EQ(w().Gauge(1)->Progress(), 99);
@@ -192,7 +192,7 @@ TEST_F(Replies, BottomAxisShowsTheNewestThirtySteps)
     for (int round = 0; round < 40; ++round)
         for (int a = 50; a <= 65; ++a)
             Receive(ReadReply(static_cast<std::uint8_t>(a), 100));
-    const QCPRange range = w().Chart1->xAxis->range();
+    const QCPRange range = w().Form().Chart1->xAxis->range();
     EXPECT_EQ(range.lower, 9.0);
     EXPECT_EQ(range.upper, 39.0);
 }
@@ -201,7 +201,7 @@ TEST_F(Replies, BottomAxisShowsTheNewestThirtySteps)
 // keeps its newest points in the window the newest sensor sets.
 TEST_F(Replies, SensorAnsweringEveryOtherRoundStaysInTheWindow)
 {
-    w().SensorCnt->setCurrentIndex(1);
+    w().Form().SensorCnt->setCurrentIndex(1);
     w().SensorCntChange();
     for (int round = 0; round < 60; ++round) {
         Receive(ReadReply(50, 100));
@@ -210,7 +210,7 @@ TEST_F(Replies, SensorAnsweringEveryOtherRoundStaysInTheWindow)
         else
             w().TimeoutTimerTimer();
     }
-    const QCPRange range = w().Chart1->xAxis->range();
+    const QCPRange range = w().Form().Chart1->xAxis->range();
     EXPECT_EQ(range.lower, 29.0);
     EXPECT_EQ(range.upper, 59.0);
     const QCPGraphDataContainer &data = *w().Series(1)->data();
@@ -249,11 +249,11 @@ protected:
 // layer is drawn, not the axes, grid and legend.
 TEST_F(Replies, TheChartIsDrawnOnlyWhileSeen)
 {
-    auto *probe = new TLayerProbe(w().Chart1);
+    auto *probe = new TLayerProbe(w().Form().Chart1);
     int whole = 0;
-    QObject::connect(w().Chart1, &QCustomPlot::afterReplot, [&] { ++whole; });
+    QObject::connect(w().Form().Chart1, &QCustomPlot::afterReplot, [&] { ++whole; });
     w().show();
-    w().PageControl1->setCurrentWidget(w().TabSheet1);
+    w().Form().PageControl1->setCurrentWidget(w().Form().TabSheet1);
     QApplication::processEvents();
     probe->drawn = 0;
     Receive(ReadReply(50, 100));
@@ -261,7 +261,7 @@ TEST_F(Replies, TheChartIsDrawnOnlyWhileSeen)
     QApplication::processEvents();
     EXPECT_EQ(probe->drawn, 0) << "its page is not shown";
 
-    w().PageControl1->setCurrentWidget(w().TabSheet2);
+    w().Form().PageControl1->setCurrentWidget(w().Form().TabSheet2);
     EXPECT_GE(probe->drawn, 1) << "drawn as it is shown, before its first paint";
     QApplication::processEvents();
     probe->drawn = 0;
@@ -271,9 +271,9 @@ TEST_F(Replies, TheChartIsDrawnOnlyWhileSeen)
     EXPECT_EQ(probe->drawn, 1) << "one redraw per reply";
     EXPECT_EQ(whole, 0) << "the axis stood still: the series' layer alone";
 
-    w().PageControl1->setCurrentWidget(w().TabSheet1);
+    w().Form().PageControl1->setCurrentWidget(w().Form().TabSheet1);
     Receive(ReadReply(53, 100));
-    w().PageControl1->setCurrentWidget(w().TabSheet2);
+    w().Form().PageControl1->setCurrentWidget(w().Form().TabSheet2);
     EXPECT_EQ(probe->drawn, 2) << "shown again: drawn with the point that came meanwhile";
 }
 
@@ -282,7 +282,7 @@ TEST_F(Replies, TheChartIsDrawnOnlyWhileSeen)
 TEST_F(Replies, TheChartDrawnByLayersShowsWhatAWholeDrawingShows)
 {
     w().show();
-    w().PageControl1->setCurrentWidget(w().TabSheet2);
+    w().Form().PageControl1->setCurrentWidget(w().Form().TabSheet2);
     QApplication::processEvents();
     auto answerRounds = [&](int rounds, int sensors) {
         for (int r = 0; r < rounds; ++r)
@@ -296,7 +296,7 @@ TEST_F(Replies, TheChartDrawnByLayersShowsWhatAWholeDrawingShows)
     // sharing it with the grid and axes: the layers' own buffers change
     // nothing the operator sees.
     auto oneBuffer = [&] {
-        QCustomPlot &chart = *w().Chart1;
+        QCustomPlot &chart = *w().Form().Chart1;
         chart.layer(QStringLiteral("main"))->setMode(QCPLayer::lmLogical);
         chart.layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmBuffered);
         chart.replot();
@@ -308,14 +308,14 @@ TEST_F(Replies, TheChartDrawnByLayersShowsWhatAWholeDrawingShows)
     };
     auto expectSamePixels = [&](const char *when) {
         SCOPED_TRACE(when);
-        const QImage layered = w().Chart1->grab().toImage();
-        w().Chart1->replot();
-        EXPECT_EQ(layered, w().Chart1->grab().toImage()) << "a layer left stale";
+        const QImage layered = w().Form().Chart1->grab().toImage();
+        w().Form().Chart1->replot();
+        EXPECT_EQ(layered, w().Form().Chart1->grab().toImage()) << "a layer left stale";
         EXPECT_EQ(layered, oneBuffer()) << "drawn otherwise than in one buffer";
     };
     answerRounds(35, 16); // past the axis' own scaling: it follows the rounds
     expectSamePixels("sixteen sensors, axis following");
-    w().SensorCnt->setCurrentIndex(3);
+    w().Form().SensorCnt->setCurrentIndex(3);
     w().SensorCntChange();
     QApplication::processEvents();
     expectSamePixels("four sensors: legend and series changed");
@@ -343,7 +343,7 @@ TEST_F(Replies, SeriesKeepTheirNewestPointsOnly)
 TEST_F(Replies, ParameterWritesSendTheClampedValueToTheChosenSensor)
 {
     struct Row {
-        QLineEdit *TFMain::*edit;
+        QLineEdit *Ui::FMain::*edit;
         void (TFMain::*click)();
         const char *typed;
         int sensor;
@@ -351,23 +351,23 @@ TEST_F(Replies, ParameterWritesSendTheClampedValueToTheChosenSensor)
         Bytes frame;
     };
     const Row rows[] = {
-        {&TFMain::OnOffEdit,
+        {&Ui::FMain::OnOffEdit,
          &TFMain::SpeedButton1Click,
          "512",
          0,
          "512",
          {0x32, 0x06, 0x00, 0x01, 0x02, 0x00, 0xDC, 0xA9}},
-        {&TFMain::OnMaxEdit, &TFMain::SpeedButton4Click, "5000", 0, "1023",
+        {&Ui::FMain::OnMaxEdit, &TFMain::SpeedButton4Click, "5000", 0, "1023",
          WithCrc({0x32, 0x06, 0x00, 0x03, 0x03, 0xFF})},
-        {&TFMain::OnMinEdit, &TFMain::SpeedButton2Click, "-1", 15, "0",
+        {&Ui::FMain::OnMinEdit, &TFMain::SpeedButton2Click, "-1", 15, "0",
          WithCrc({0x41, 0x06, 0x00, 0x02, 0x00, 0x00})},
-        {&TFMain::OnOffEdit, &TFMain::SpeedButton1Click, "007", 1, "7",
+        {&Ui::FMain::OnOffEdit, &TFMain::SpeedButton1Click, "007", 1, "7",
          WithCrc({0x33, 0x06, 0x00, 0x01, 0x00, 0x07})},
     };
     for (const Row &r : rows) {
-        QLineEdit *edit = w().*r.edit;
+        QLineEdit *edit = w().Form().*r.edit;
         edit->setText(QString::fromLatin1(r.typed));
-        w().SensAdr->setCurrentIndex(r.sensor);
+        w().Form().SensAdr->setCurrentIndex(r.sensor);
         (w().*r.click)();
         EXPECT_EQ(edit->text(), QString::fromLatin1(r.shown));
         EXPECT_EQ(library.Written.back(), r.frame) << r.typed;
@@ -376,35 +376,35 @@ TEST_F(Replies, ParameterWritesSendTheClampedValueToTheChosenSensor)
 
 TEST_F(Replies, ModeWriteSendsTheItemIndex)
 {
-    w().SensAdr->setCurrentIndex(0);
-    w().ModeBox->setCurrentIndex(1);
+    w().Form().SensAdr->setCurrentIndex(0);
+    w().Form().ModeBox->setCurrentIndex(1);
     w().SpeedButton3Click();
     EXPECT_EQ(library.Written.back(), (Bytes{0x32, 0x06, 0x00, 0x0A, 0x00, 0x01, 0x6D, 0xCB}));
-    w().ModeBox->setCurrentIndex(3); // the empty fourth item
+    w().Form().ModeBox->setCurrentIndex(3); // the empty fourth item
     w().SpeedButton3Click();
     EXPECT_EQ(library.Written.back(), WithCrc({0x32, 0x06, 0x00, 0x0A, 0x00, 0x03}));
 }
 
 TEST_F(Replies, TextThatIsNoIntegerColoursTheEditAndSendsNothing)
 {
-    const int lines = w().UartLog->document()->blockCount();
+    const int lines = w().Form().UartLog->document()->blockCount();
     for (const char *typed : {"", "abc", "12a"}) {
-        w().OnOffEdit->setText(QString::fromLatin1(typed));
+        w().Form().OnOffEdit->setText(QString::fromLatin1(typed));
         w().SpeedButton1Click();
-        EXPECT_EQ(w().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
-        EXPECT_EQ(w().OnOffEdit->text(), QString::fromLatin1(typed));
+        EXPECT_EQ(w().Form().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
+        EXPECT_EQ(w().Form().OnOffEdit->text(), QString::fromLatin1(typed));
     }
     EXPECT_EQ(library.Written.size(), 1u);
-    EXPECT_EQ(w().UartLog->document()->blockCount(), lines);
+    EXPECT_EQ(w().Form().UartLog->document()->blockCount(), lines);
 
     // A later good write leaves the colour; only a left click into the edit restores it.
-    w().OnOffEdit->setText(QStringLiteral("5"));
+    w().Form().OnOffEdit->setText(QStringLiteral("5"));
     w().SpeedButton1Click();
-    EXPECT_EQ(w().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
-    QTest::mouseClick(w().OnOffEdit, Qt::RightButton);
-    EXPECT_EQ(w().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
-    QTest::mouseClick(w().OnOffEdit, Qt::LeftButton);
-    EXPECT_EQ(w().OnOffEdit->palette().color(QPalette::Base), QPalette().color(QPalette::Base));
+    EXPECT_EQ(w().Form().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
+    QTest::mouseClick(w().Form().OnOffEdit, Qt::RightButton);
+    EXPECT_EQ(w().Form().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
+    QTest::mouseClick(w().Form().OnOffEdit, Qt::LeftButton);
+    EXPECT_EQ(w().Form().OnOffEdit->palette().color(QPalette::Base), QPalette().color(QPalette::Base));
 }
 
 // --- Display set-up --------------------------------------------------------
@@ -413,16 +413,16 @@ TEST_F(Replies, DisplaySetUpForTheSensorCount)
 {
     for (int n : {1, 16, 0, 5}) {
         w().SetupSensorDisplay(n);
-        EXPECT_EQ(w().SensorValue->rowCount(), n + 1);
-        EXPECT_EQ(w().SensorValue->item(0, 0)->text(), QStringLiteral("Czujnik"));
-        EXPECT_EQ(w().SensorValue->item(0, 1)->text(),
+        EXPECT_EQ(w().Form().SensorValue->rowCount(), n + 1);
+        EXPECT_EQ(w().Form().SensorValue->item(0, 0)->text(), QStringLiteral("Czujnik"));
+        EXPECT_EQ(w().Form().SensorValue->item(0, 1)->text(),
                   QStringLiteral("Wartość [RAW] [% zakresu czujnika] [wartość * Coeff]"));
         for (int i = 0; i < 16; ++i) {
             EXPECT_EQ(w().SeriesActive(i), i < n) << n << " " << i;
-            EXPECT_EQ(w().Gauge(i)->isVisibleTo(w().Chart2), i < n) << n << " " << i;
+            EXPECT_EQ(w().Gauge(i)->isVisibleTo(w().Form().Chart2), i < n) << n << " " << i;
             EXPECT_EQ(w().Measurement().SensorReading()[i], i < n ? 0u : NoReading);
             if (i < n) {
-                EXPECT_EQ(w().SensorValue->item(i + 1, 0)->text(),
+                EXPECT_EQ(w().Form().SensorValue->item(i + 1, 0)->text(),
                           QStringLiteral("ID [%1]").arg(50 + i));
             }
         }
@@ -435,12 +435,12 @@ TEST_F(Replies, RowsAndSeriesThatComeBackShowTheirOldValues)
     Receive(ReadReply(50, 1));
     for (int a = 51; a <= 54; ++a)
         Receive(ReadReply(static_cast<std::uint8_t>(a), static_cast<std::uint16_t>(a)));
-    w().SensorCnt->setCurrentIndex(2);
+    w().Form().SensorCnt->setCurrentIndex(2);
     w().SensorCntChange();
-    EXPECT_EQ(w().SensorValue->rowCount(), 4);
+    EXPECT_EQ(w().Form().SensorValue->rowCount(), 4);
     EXPECT_FALSE(w().SeriesActive(3));
 
-    w().SensorCnt->setCurrentIndex(4);
+    w().Form().SensorCnt->setCurrentIndex(4);
     w().SensorCntChange();
     EXPECT_EQ(Cell(4), QStringLiteral("[53] [5,18 %] [53]"));
     EXPECT_EQ(Cell(5), QStringLiteral("[54] [5,28 %] [54]"));
@@ -454,8 +454,8 @@ TEST_F(Replies, RowLabelsAreBoldAndFlush)
 {
     w().show();
     QApplication::processEvents();
-    const QRect cell = w().SensorValue->visualItemRect(w().SensorValue->item(1, 0));
-    const QImage image = w().SensorValue->viewport()->grab(cell).toImage();
+    const QRect cell = w().Form().SensorValue->visualItemRect(w().Form().SensorValue->item(1, 0));
+    const QImage image = w().Form().SensorValue->viewport()->grab(cell).toImage();
     int leftmost = image.width(), topmost = image.height(), dark = 0;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -469,9 +469,9 @@ TEST_F(Replies, RowLabelsAreBoldAndFlush)
     EXPECT_LE(topmost, 3);
 
     // The same text in the value column (regular, 2 pixels in) has fewer dark pixels.
-    w().SensorValue->setItem(1, 1, new QTableWidgetItem(w().SensorValue->item(1, 0)->text()));
-    const QImage value = w().SensorValue->viewport()
-                             ->grab(w().SensorValue->visualItemRect(w().SensorValue->item(1, 1)))
+    w().Form().SensorValue->setItem(1, 1, new QTableWidgetItem(w().Form().SensorValue->item(1, 0)->text()));
+    const QImage value = w().Form().SensorValue->viewport()
+                             ->grab(w().Form().SensorValue->visualItemRect(w().Form().SensorValue->item(1, 1)))
                              .toImage();
     int regular = 0, regularLeft = value.width();
     for (int y = 0; y < value.height(); ++y)

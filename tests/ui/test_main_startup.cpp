@@ -42,22 +42,22 @@ struct Started {
 
 Started StartedBy(const TFMain &w, const FakeLibrary &library)
 {
-    const bool flags = w.save_data->isChecked() && w.save_time->isChecked() &&
-                       w.save_raw->isChecked() && w.save_percent->isChecked() &&
-                       w.save_coeff->isChecked();
-    return {w.AutoSaveData->isChecked(),
-            w.AutoUpdateData->isChecked(),
-            w.auto_connect->isChecked(),
+    const bool flags = w.Form().save_data->isChecked() && w.Form().save_time->isChecked() &&
+                       w.Form().save_raw->isChecked() && w.Form().save_percent->isChecked() &&
+                       w.Form().save_coeff->isChecked();
+    return {w.Form().AutoSaveData->isChecked(),
+            w.Form().AutoUpdateData->isChecked(),
+            w.Form().auto_connect->isChecked(),
             flags,
-            w.FileName->text(),
-            w.SensorCnt->currentIndex(),
-            w.SaveFreq->currentIndex(),
-            w.ChartType->currentIndex(),
-            w.Coeff->text(),
+            w.Form().FileName->text(),
+            w.Form().SensorCnt->currentIndex(),
+            w.Form().SaveFreq->currentIndex(),
+            w.Form().ChartType->currentIndex(),
+            w.Form().Coeff->text(),
             w.Link()->IsOpen(),
             library.Written.size(),
-            w.SaveData->isChecked(),
-            w.UpdateData->isChecked()};
+            w.Form().SaveData->isChecked(),
+            w.Form().UpdateData->isChecked()};
 }
 
 struct StartCase {
@@ -100,9 +100,9 @@ TEST_P(StartUp, LoadsTheSettingsThenConnectsThenPolls)
     TFMain w(library, config);
     library.OnCall = [&](const std::string &call) {
         if (call == "OpenEx")
-            updateDataWhenOpened = w.UpdateData->isChecked();
+            updateDataWhenOpened = w.Form().UpdateData->isChecked();
     };
-    w.PageControl1->setCurrentIndex(2);
+    w.Form().PageControl1->setCurrentIndex(2);
     w.FormCreate();
 
     const Started s = StartedBy(w, library);
@@ -124,11 +124,11 @@ TEST_P(StartUp, LoadsTheSettingsThenConnectsThenPolls)
         EXPECT_FALSE(updateDataWhenOpened);
     }
     EXPECT_EQ(w.windowTitle(), QStringLiteral("QVR-1 PC  wersja: 1.02"));
-    EXPECT_EQ(w.PageControl1->currentWidget(), w.TabSheet1);
+    EXPECT_EQ(w.Form().PageControl1->currentWidget(), w.Form().TabSheet1);
     // The grid and the gauges follow the loaded count and chart type.
-    EXPECT_EQ(w.SensorValue->rowCount(), e.sensorCnt + 2);
-    EXPECT_EQ(!w.Chart2->isHidden(), e.chartType == 1);
-    EXPECT_EQ(!w.Chart1->isHidden(), e.chartType != 1);
+    EXPECT_EQ(w.Form().SensorValue->rowCount(), e.sensorCnt + 2);
+    EXPECT_EQ(!w.Form().Chart2->isHidden(), e.chartType == 1);
+    EXPECT_EQ(!w.Form().Chart1->isHidden(), e.chartType != 1);
     EXPECT_TRUE(QFile::exists(config));
 }
 
@@ -185,7 +185,7 @@ TEST(StartUpFailure, SettingsThatCannotBeCreatedSkipTheRemainingSteps)
     } catch (const std::exception &e) {
         EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("config.ini")));
     }
-    EXPECT_EQ(w.UsbBox->count(), 1); // the listing before it was done
+    EXPECT_EQ(w.Form().UsbBox->count(), 1); // the listing before it was done
     EXPECT_FALSE(w.Link()->IsOpen());
     EXPECT_EQ(w.windowTitle(), caption);
     EXPECT_EQ(caption, QStringLiteral("FMain"));
@@ -269,8 +269,8 @@ TEST_F(Logging, EachGuardStopsTheTickBeforeTheFileIsTouched)
         std::function<void(TFMain &)> open;
     };
     const Guard guards[] = {
-        {"logging off", [](TFMain &w) { w.SaveData->setChecked(false); }},
-        {"polling off", [](TFMain &w) { w.UpdateData->setChecked(false); }},
+        {"logging off", [](TFMain &w) { w.Form().SaveData->setChecked(false); }},
+        {"polling off", [](TFMain &w) { w.Form().UpdateData->setChecked(false); }},
         {"link down", [](TFMain &w) { w.ConnectButtonClick(); }},
     };
     for (const Guard &g : guards) {
@@ -286,9 +286,9 @@ TEST_F(Logging, ClosingWhileLoggingSavesTheControlsAndKeepsTheLastLine)
 {
     window->SaveTimerTimer();
     window->SaveTimerTimer();
-    window->Coeff->setText(QStringLiteral("0,1"));
-    window->SensorCnt->setCurrentIndex(-1);
-    window->save_time->setChecked(false);
+    window->Form().Coeff->setText(QStringLiteral("0,1"));
+    window->Form().SensorCnt->setCurrentIndex(-1);
+    window->Form().save_time->setChecked(false);
     window->show();
     window->close();
     EXPECT_FALSE(window->isVisible());
@@ -334,12 +334,12 @@ TEST_F(Logging, TheFileCannotBeChangedWhileLogging)
     EXPECT_EQ(text, QStringLiteral("Plik jest aktualnie uzywany"));
     EXPECT_EQ(caption, QStringLiteral("Zapis do pliku"));
     EXPECT_EQ(icon, QMessageBox::Critical);
-    EXPECT_EQ(window->FileName->text(), log);
+    EXPECT_EQ(window->Form().FileName->text(), log);
 }
 
 TEST_F(Logging, AChosenFileIsCreatedEmptyAndAnExistingOneKept)
 {
-    window->SaveData->setChecked(false);
+    window->Form().SaveData->setChecked(false);
     const QString existing = dir.filePath("old.csv");
     {
         QFile f(existing);
@@ -350,30 +350,30 @@ TEST_F(Logging, AChosenFileIsCreatedEmptyAndAnExistingOneKept)
     for (const QString &path : {fresh, existing}) {
         AnswerNextModal(
             [&](QWidget *modal) {
-                ASSERT_EQ(modal, window->SaveDialog);
+                ASSERT_EQ(modal, window->SaveDialog());
                 // Typed as the operator would: the dialog's name edit has the focus.
-                auto *name = window->SaveDialog->findChild<QLineEdit *>("fileNameEdit");
+                auto *name = window->SaveDialog()->findChild<QLineEdit *>("fileNameEdit");
                 ASSERT_NE(name, nullptr);
                 name->setText(path);
-                static_cast<QDialog *>(window->SaveDialog)->accept();
+                static_cast<QDialog *>(window->SaveDialog())->accept();
             },
             [&] { window->SpeedButton5Click(); });
-        EXPECT_EQ(window->FileName->text(), QDir::toNativeSeparators(path));
+        EXPECT_EQ(window->Form().FileName->text(), QDir::toNativeSeparators(path));
     }
     EXPECT_TRUE(QFile::exists(fresh));
     EXPECT_EQ(ReadFile(fresh), QByteArray());
     EXPECT_EQ(ReadFile(existing), QByteArray("old;\r\n"));
 
     // A cancelled dialog changes nothing.
-    AnswerNextModal([&](QWidget *) { static_cast<QDialog *>(window->SaveDialog)->reject(); },
+    AnswerNextModal([&](QWidget *) { static_cast<QDialog *>(window->SaveDialog())->reject(); },
                     [&] { window->SpeedButton5Click(); });
-    EXPECT_EQ(window->FileName->text(), QDir::toNativeSeparators(existing));
+    EXPECT_EQ(window->Form().FileName->text(), QDir::toNativeSeparators(existing));
 }
 
 // A name that config.ini cannot hold on one line is refused; nothing changes.
 TEST_F(Logging, ANameWithAControlCharacterIsRefused)
 {
-    window->SaveData->setChecked(false);
+    window->Form().SaveData->setChecked(false);
     for (const char *name : {"a\tb.csv", "esc\x1b.csv", "del\x7f.csv", "bell\x07.csv"}) {
         SCOPED_TRACE(QByteArray(name).toPercentEncoding().toStdString());
         const QString path = dir.filePath(QString::fromLatin1(name));
@@ -381,7 +381,7 @@ TEST_F(Logging, ANameWithAControlCharacterIsRefused)
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         AnswerNextModal(
             [&](QWidget *) {
-                auto *nameEdit = window->SaveDialog->findChild<QLineEdit *>("fileNameEdit");
+                auto *nameEdit = window->SaveDialog()->findChild<QLineEdit *>("fileNameEdit");
                 ASSERT_NE(nameEdit, nullptr);
                 nameEdit->setText(path);
                 // The refusal's box comes once the dialog has closed.
@@ -393,13 +393,13 @@ TEST_F(Logging, ANameWithAControlCharacterIsRefused)
                     icon = box->icon();
                     box->accept();
                 });
-                static_cast<QDialog *>(window->SaveDialog)->accept();
+                static_cast<QDialog *>(window->SaveDialog())->accept();
             },
             [&] { window->SpeedButton5Click(); });
         EXPECT_EQ(caption, QStringLiteral("QVR 1 - PC"));
         EXPECT_EQ(icon, QMessageBox::Critical);
         EXPECT_FALSE(text.isEmpty());
-        EXPECT_EQ(window->FileName->text(), log);
+        EXPECT_EQ(window->Form().FileName->text(), log);
         EXPECT_FALSE(QFileInfo::exists(path));
     }
 }
