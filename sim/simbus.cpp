@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 
 namespace qvr {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr std::uint8_t kIllegalFunction = 0x01;
 constexpr std::uint8_t kIllegalAddress = 0x02;
 constexpr std::uint8_t kIllegalValue = 0x03;
@@ -61,17 +59,8 @@ TSimulatedBus::Clock TSimulatedBus::SteadyClock()
 }
 
 TSimulatedBus::TSimulatedBus(Clock clock, std::uint32_t seed)
-    : m_clock(std::move(clock)), m_originUs(m_clock()), m_rng(seed)
+    : m_clock(std::move(clock)), m_originUs(m_clock()), m_rng(seed), m_signal(m_rng)
 {
-    // Each sensor gets its own slow wave: 20..120 s a period, nearly full range.
-    std::uniform_real_distribution<double> phase(0.0, 2 * kPi);
-    std::uniform_real_distribution<double> period(20.0, 120.0);
-    std::uniform_real_distribution<double> amplitude(420.0, 505.0);
-    for (TSensor &s : m_sensors) {
-        s.Phase = phase(m_rng);
-        s.PeriodS = period(m_rng);
-        s.Amplitude = amplitude(m_rng);
-    }
 }
 
 FtStatus TSimulatedBus::Enter(Call call, const FtHandle *handle)
@@ -341,11 +330,7 @@ std::optional<std::int64_t> TSimulatedBus::NextArrivalUs() const
 
 double TSimulatedBus::Signal(std::uint8_t address, std::int64_t timeUs) const
 {
-    if (!IsSensor(address))
-        return 0;
-    const TSensor &s = SensorAt(address);
-    const double t = static_cast<double>(timeUs - m_originUs) / 1e6;
-    return 511.5 + s.Amplitude * std::sin(2 * kPi * t / s.PeriodS + s.Phase);
+    return m_signal.At(address, static_cast<double>(timeUs - m_originUs) / 1e6);
 }
 
 void TSimulatedBus::HandleRequest(const std::vector<std::uint8_t> &frame, std::int64_t requestEndUs)
@@ -461,9 +446,7 @@ std::uint16_t TSimulatedBus::Reading(std::uint8_t address)
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     if (unit(m_rng) < m_spikeRate)
         return static_cast<std::uint16_t>(std::uniform_int_distribution<int>(1024, 1200)(m_rng));
-    const int noise = std::uniform_int_distribution<int>(-2, 2)(m_rng);
-    const long value = std::lround(Signal(address, Now())) + noise;
-    return static_cast<std::uint16_t>(std::clamp(value, 0L, 1023L));
+    return m_signal.Reading(address, static_cast<double>(Now() - m_originUs) / 1e6, m_rng);
 }
 
 TSimulatedBus::Fault TSimulatedBus::TakeFault(std::uint8_t address)

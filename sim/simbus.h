@@ -7,6 +7,7 @@
 
 #include "link/d2xx.h"
 #include "link/modbus.h"
+#include "sim/sensor_signal.h"
 
 #include <array>
 #include <cstdint>
@@ -177,9 +178,6 @@ public:
 
 private:
     struct TSensor {
-        double Phase = 0;
-        double PeriodS = 60;
-        double Amplitude = 500;
         std::uint16_t OnOff = 0;
         std::uint16_t OnMin = 0;
         std::uint16_t OnMax = 1023;
@@ -217,6 +215,7 @@ private:
     Clock m_clock;
     std::int64_t m_originUs;
     std::mt19937 m_rng;
+    TSensorSignal m_signal; // drawn from m_rng first
     std::array<TSensor, kSensorCount> m_sensors;
 
     bool m_plugged = true;

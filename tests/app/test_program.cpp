@@ -3,7 +3,7 @@
 // pseudo-terminal named in [Adapters], and libmodbus answers on the other end
 // as sensors 50 and 51. Connecting, polling and logging are switched on by
 // the settings; a SIGTERM ends it as the close button would.
-#include "link/modbus_peer.h"
+#include "bench/modbus_peer.h"
 
 #include <QDir>
 #include <QFile>

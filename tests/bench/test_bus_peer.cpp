@@ -1,16 +1,19 @@
-// The bus peer as a process: started with a link path, polled by a libmodbus
-// master through that link, then stopped (by its --duration or a SIGTERM);
-// its summary line and reading log are checked against what the master saw.
-#include <cerrno>
-#include <chrono>
+// bus_peer as a process: its options reach the peer (whose behaviour
+// test_modbus_peer covers), the first line is the path to open, a summary
+// line comes on SIGUSR1 and at the end (a SIGTERM or --duration), the link is
+// gone after it, and bad command lines are refused.
+#include "bench/modbus_master.h"
+#include "sim/simbus.h"
+
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <modbus/modbus.h>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
@@ -20,19 +23,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using qvr::test::kReadWireTimeUs;
+using qvr::test::MicrosecondsSince;
+using qvr::test::TestClock;
+using qvr::test::TModbusMaster;
 
-// Request 8 bytes and reply 7 bytes at 57600 baud, 11 bit times a byte, plus
-// the default 1 ms turnaround.
-constexpr long kReadWireTimeUs = 15 * 11 * 1000000 / 57600 + 1000;
-
-long MicrosecondsSince(Clock::time_point start)
-{
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
-}
-
-// The peer with its stdout on a pipe; the first line it prints is the path to open.
+// The peer with its stdout on a pipe (stderr dropped).
 class PeerProcess {
 public:
     explicit PeerProcess(std::vector<std::string> args)
@@ -43,6 +39,8 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(out[1], STDOUT_FILENO);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDERR_FILENO);
             std::vector<char *> argv{const_cast<char *>(QVR_BUS_PEER)};
             for (std::string &a : args)
                 argv.push_back(a.data());
@@ -52,7 +50,6 @@ public:
         }
         ::close(out[1]);
         out_ = ::fdopen(out[0], "r");
-        path_ = Line();
     }
 
     ~PeerProcess()
@@ -65,21 +62,7 @@ public:
             std::fclose(out_);
     }
 
-    const std::string &Path() const { return path_; }
-
-    // The summary line, after the exit (on a signal if given); empty unless it exits with 0.
-    std::string Finish(int signal = 0)
-    {
-        if (signal != 0)
-            ::kill(pid_, signal);
-        const std::string summary = Line();
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? summary : std::string();
-    }
-
-private:
+    // The next line on stdout, without its newline; empty at the end.
     std::string Line()
     {
         char line[512] = {};
@@ -88,9 +71,23 @@ private:
         return std::string(line, std::strcspn(line, "\n"));
     }
 
+    void Signal(int signal) { ::kill(pid_, signal); }
+
+    // The rest of stdout and the exit code (-1 for a death by a signal).
+    std::pair<std::string, int> Finish()
+    {
+        std::string rest;
+        for (int c; out_ != nullptr && (c = std::fgetc(out_)) != EOF;)
+            rest += static_cast<char>(c);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return {rest, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    }
+
+private:
     pid_t pid_ = -1;
     FILE *out_ = nullptr;
-    std::string path_;
 };
 
 // "name=number" pairs of a summary line.
@@ -104,39 +101,6 @@ std::map<std::string, long> Counts(const std::string &summary)
     return counts;
 }
 
-class Master {
-public:
-    Master(const std::string &path, int timeoutMs)
-    {
-        ctx_ = modbus_new_rtu(path.c_str(), 57600, 'N', 8, 1);
-        if (ctx_ != nullptr && modbus_connect(ctx_) != 0) {
-            modbus_free(ctx_);
-            ctx_ = nullptr;
-        }
-        if (ctx_ != nullptr)
-            modbus_set_response_timeout(ctx_, 0, timeoutMs * 1000);
-    }
-    ~Master()
-    {
-        if (ctx_ != nullptr) {
-            modbus_close(ctx_);
-            modbus_free(ctx_);
-        }
-    }
-    modbus_t *get() { return ctx_; }
-
-    // Register `reg` of `address`: the value, or -errno.
-    long Read(int address, int reg = 0)
-    {
-        std::uint16_t value = 0;
-        modbus_set_slave(ctx_, address);
-        return modbus_read_registers(ctx_, reg, 1, &value) == 1 ? value : -errno;
-    }
-
-private:
-    modbus_t *ctx_ = nullptr;
-};
-
 class BusPeer : public ::testing::Test {
 protected:
     void SetUp() override
@@ -145,14 +109,10 @@ protected:
         ASSERT_NE(::mkdtemp(dir), nullptr);
         dir_ = dir;
     }
-    void TearDown() override
-    {
-        ::unlink((dir_ + "/readings.csv").c_str());
-        ::unlink((dir_ + "/first").c_str());
-        ::unlink(Link().c_str());
-        ::rmdir(dir_.c_str());
-    }
-    std::string Link() const { return dir_ + "/bus"; }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string File(const char *name) const { return dir_ + "/" + name; }
+    std::string Link() const { return File("bus"); }
     bool LinkExists() const
     {
         struct stat st {};
@@ -162,103 +122,110 @@ protected:
     std::string dir_;
 };
 
-TEST_F(BusPeer, AnswersAsSixteenSensorsAndLogsTheReadingsSent)
+TEST_F(BusPeer, OptionsReachThePeerAndASummaryComesOnSigusr1AndSigterm)
 {
-    const std::string log = dir_ + "/readings.csv";
-    const std::string first = dir_ + "/first";
-    PeerProcess peer({"--link", Link(), "--silent", "53", "--duration", "2", "--log", log,
-                      "--first-request", first});
-    ASSERT_EQ(peer.Path(), Link());
+    const std::string log = File("readings.csv");
+    const std::string first = File("first");
+    const auto launched = TestClock::now();
+    PeerProcess peer({"--link", Link(), "--silent", "53,60", "--late-every", "2", "--late-ms",
+                      "200", "--bad-crc-every", "3", "--turnaround-us", "20000", "--seed", "5",
+                      "--log", log, "--first-request", first});
+    ASSERT_EQ(peer.Line(), Link());
     ASSERT_TRUE(LinkExists());
-    Master m(Link(), 300);
+    TModbusMaster m(Link(), 1000);
     ASSERT_NE(m.get(), nullptr);
 
-    EXPECT_FALSE(std::ifstream(first).good()); // no request yet
-    const auto start = Clock::now();
+    auto start = TestClock::now();
     const long reading = m.Read(50);
-    const long took = MicrosecondsSince(start);
-    const long last = m.Read(65);
-    EXPECT_GE(took, kReadWireTimeUs);
-    ASSERT_GE(reading, 0);
-    ASSERT_GE(last, 0);
-    EXPECT_LE(reading, 1023);
-    EXPECT_LE(last, 1023);
-    EXPECT_EQ(m.Read(53), -ETIMEDOUT); // silent
-    EXPECT_EQ(m.Read(70), -ETIMEDOUT); // no sensor there
+    EXPECT_GE(MicrosecondsSince(start), kReadWireTimeUs + 19000); // the turnaround
+    // Sixteen moving sensors, each on the simulated bus's signal for the seed.
+    std::int64_t now = 0;
+    const qvr::TSimulatedBus bus([&] { return now; }, 5);
+    // No wave moves faster than 2 pi 505 / 20 s, about 160 a second.
+    EXPECT_NEAR(static_cast<double>(reading), bus.Signal(50, 0),
+                2.5 + 160.0 * MicrosecondsSince(launched) / 1e6);
+    start = TestClock::now();
+    EXPECT_GE(m.Read(65), 0);
+    EXPECT_GE(MicrosecondsSince(start), 200000); // late
+    EXPECT_EQ(m.Read(50), -EMBBADCRC);
+    EXPECT_EQ(m.Read(53), -ETIMEDOUT);
+    EXPECT_EQ(m.Read(60), -ETIMEDOUT);
+    EXPECT_EQ(m.Read(70), -ETIMEDOUT);
 
-    // A parameter write comes back byte for byte and is kept; the reading refuses writes.
-    modbus_set_slave(m.get(), 50);
-    const std::uint8_t write[] = {50, 6, 0, 10, 0, 2};
-    ASSERT_GT(modbus_send_raw_request(m.get(), write, sizeof write), 0);
-    std::uint8_t echo[MODBUS_RTU_MAX_ADU_LENGTH];
-    ASSERT_EQ(modbus_receive_confirmation(m.get(), echo), 8);
-    EXPECT_EQ(std::vector<std::uint8_t>(echo, echo + 6),
-              std::vector<std::uint8_t>(write, write + 6));
-    EXPECT_EQ(m.Read(50, 10), 2);
-    EXPECT_EQ(modbus_write_register(m.get(), 0, 7), -1);
-    EXPECT_EQ(errno, EMBXILADD);
-
-    const std::string summary = peer.Finish(); // --duration ends it
-    ASSERT_FALSE(summary.empty());
+    peer.Signal(SIGUSR1);
+    const std::string summary = peer.Line();
+    EXPECT_TRUE(std::regex_match(summary, std::regex("requests( \\d+=\\d+){16} other=\\d+ "
+                                                     "refused=\\d+ replies=\\d+ late=\\d+ "
+                                                     "bad_crc=\\d+")))
+        << summary;
+    const std::map<std::string, long> expected{
+        {"50", 2},    {"51", 0},      {"53", 1},      {"60", 1},   {"65", 1},
+        {"other", 1}, {"refused", 0}, {"replies", 3}, {"late", 1}, {"bad_crc", 1}};
     const auto counts = Counts(summary);
-    EXPECT_EQ(counts.at("50"), 4);
-    EXPECT_EQ(counts.at("53"), 1);
-    EXPECT_EQ(counts.at("65"), 1);
-    EXPECT_EQ(counts.at("51"), 0);
-    EXPECT_EQ(counts.at("other"), 1);
-    EXPECT_EQ(counts.at("replies"), 5);
-    EXPECT_EQ(counts.at("late"), 0);
-    EXPECT_EQ(counts.at("bad_crc"), 0);
+    for (const auto &[name, n] : expected)
+        EXPECT_EQ(counts.at(name), n) << name;
+    EXPECT_TRUE(LinkExists());
+    EXPECT_GE(m.Read(51), 0) << "serving goes on after a summary";
+    EXPECT_GE(m.Read(51), 0);
+
+    peer.Signal(SIGTERM);
+    const auto [rest, code] = peer.Finish();
+    EXPECT_EQ(code, 0);
+    const auto last = Counts(rest);
+    EXPECT_EQ(last.at("51"), 2);
+    EXPECT_EQ(last.at("replies"), 5);
     EXPECT_FALSE(LinkExists());
 
-    // The two readings of register 0, as the master received them.
+    // The readings with a good CRC, as the master received them.
     std::ifstream in(log);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
-    ASSERT_EQ(lines.size(), 3u);
-    const std::regex row(R"(\d+;(\d+);(\d+))");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(lines[1], match, row));
-    EXPECT_EQ(match[1], "50");
-    EXPECT_EQ(std::stol(match[2]), reading);
-    ASSERT_TRUE(std::regex_match(lines[2], match, row));
-    EXPECT_EQ(match[1], "65");
-    EXPECT_EQ(std::stol(match[2]), last);
-
-    // When the first request came, on the monotonic clock (steady_clock
-    // here), in ms to the microsecond.
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[1].substr(lines[1].find(';')), ";50;" + std::to_string(reading));
+    EXPECT_NE(lines[2].find(";65;"), std::string::npos);
     double firstMs = 0;
-    ASSERT_TRUE(std::ifstream(first) >> firstMs);
-    const double startMs =
-        std::chrono::duration<double, std::milli>(start.time_since_epoch()).count();
-    EXPECT_GE(firstMs, startMs - 0.001);
-    EXPECT_LE(firstMs, startMs + took / 1000.0);
+    EXPECT_TRUE(std::ifstream(first) >> firstMs);
 }
 
-TEST_F(BusPeer, EveryNthReplyLateOrBrokenAndTheLinkGoneAfterSigterm)
+struct TRunRow {
+    const char *name;
+    std::vector<std::string> args; // "LINK" stands for the link path
+    int code;
+    std::string out; // a regular expression for all of stdout
+};
+
+TEST_F(BusPeer, RunsThatEndByThemselves)
 {
-    PeerProcess peer({"--link", Link(), "--late-every", "2", "--bad-crc-every", "3"});
-    ASSERT_EQ(peer.Path(), Link());
-    Master m(Link(), 1000);
-    ASSERT_NE(m.get(), nullptr);
-
-    auto start = Clock::now();
-    EXPECT_GE(m.Read(50), 0);
-    EXPECT_LT(MicrosecondsSince(start), 150000);
-    start = Clock::now();
-    EXPECT_GE(m.Read(50), 0);
-    EXPECT_GE(MicrosecondsSince(start), 300000);
-    EXPECT_EQ(m.Read(50), -EMBBADCRC);
-
-    const std::string summary = peer.Finish(SIGTERM);
-    ASSERT_FALSE(summary.empty());
-    const auto counts = Counts(summary);
-    EXPECT_EQ(counts.at("50"), 3);
-    EXPECT_EQ(counts.at("replies"), 3);
-    EXPECT_EQ(counts.at("late"), 1);
-    EXPECT_EQ(counts.at("bad_crc"), 1);
-    EXPECT_FALSE(LinkExists());
+    const std::string zero = "requests( \\d+=0){16} other=0 refused=0 replies=0 late=0 bad_crc=0";
+    const TRunRow rows[] = {
+        {"duration", {"--duration", "0.2", "--link", "LINK"}, 0, "LINK\n" + zero + "\n"},
+        {"help", {"--help"}, 0, "Usage: bus_peer (.|\n)*"},
+        {"unknown option", {"--baud", "9600"}, 2, ""},
+        {"no value", {"--link"}, 2, ""},
+        {"negative count", {"--late-every", "-1"}, 2, ""},
+        {"not a number", {"--bad-crc-every", "2x"}, 2, ""},
+        {"silent below the sensors", {"--silent", "49"}, 2, ""},
+        {"silent above the sensors", {"--silent", "53,66"}, 2, ""},
+        {"bad duration", {"--duration", "-1"}, 2, ""},
+        {"a file where the link goes", {"--link", "FILE"}, 1, ""},
+    };
+    std::ofstream(File("file")) << "keep";
+    for (const TRunRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> args = row.args;
+        for (std::string &a : args)
+            a = a == "LINK" ? Link() : a == "FILE" ? File("file") : a;
+        PeerProcess peer(args);
+        const auto [out, code] = peer.Finish();
+        EXPECT_EQ(code, row.code);
+        const std::string pattern = std::regex_replace(row.out, std::regex("LINK"), Link());
+        EXPECT_TRUE(std::regex_match(out, std::regex(pattern))) << out;
+        EXPECT_FALSE(LinkExists());
+    }
+    std::string kept;
+    EXPECT_TRUE(std::getline(std::ifstream(File("file")), kept));
+    EXPECT_EQ(kept, "keep");
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 // The serial-port adapter library: the listing rules, the configured ports,
 // refusals, and end to end over a pseudo-terminal whose other end is a
 // libmodbus RTU server (slave 50) reading and writing the master side.
+#include "bench/modbus_peer.h"
 #include "link/cftdi.h"
 #include "link/codec.h"
-#include "link/modbus_peer.h"
 #include "link/serial_ports.h"
 
 #include <QCoreApplication>

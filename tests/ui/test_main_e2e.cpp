@@ -3,7 +3,7 @@
 // end as sensor 50. The receive tick is driven by hand (and, when the event
 // loop runs, by the window's own timers as well) until the reply has been
 // handled or a few seconds have passed.
-#include "link/modbus_peer.h"
+#include "bench/modbus_peer.h"
 #include "link/serial_ports.h"
 #include "measure/regional.h"
 #include "ui/Main.h"

@@ -4,7 +4,7 @@
 // vanishes. libmodbus serves three sensors on the terminal. The receive,
 // time-out and save ticks are driven by hand; with the event loop running the
 // window's own timers fire in between as well.
-#include "link/modbus_peer.h"
+#include "bench/modbus_peer.h"
 #include "link/serial_ports.h"
 #include "ui/Main.h"
 #include "ui/window_settings.h"
