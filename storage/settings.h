@@ -1,5 +1,6 @@
 // The settings file: section [Options] of config.ini, thirteen keys, read once
-// at start and written once at close. Values in, values out; no widgets.
+// at start and written once at close; section [Adapters], read whenever the
+// adapters are listed. Values in, values out; no widgets.
 #pragma once
 
 #include "storage/log_line.h"
