@@ -4,6 +4,7 @@
 #include "storage/settings.h"
 #include "ui/Main.h"
 #include "ui/fonts.h"
+#include "ui/texts.h"
 
 #include <QMessageBox>
 #include <cstdio>
@@ -11,12 +12,25 @@
 
 namespace qvr {
 
+namespace {
+
+// The operator's message for a settings file that could not be read or written.
+QString Worded(const TSettingsError &e)
+{
+    return e.Type() == TSettingsError::Kind::Read ? text::SettingsReadError(e.Path(), e.Reason())
+                                                  : text::SettingsWriteError(e.Path(), e.Reason());
+}
+
+} // namespace
+
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
 bool RunGuarded(const std::function<bool()> &deliver)
 {
     try {
         return deliver();
+    } catch (const TSettingsError &e) {
+        TApplication::ShowError(Worded(e));
     } catch (const std::exception &e) {
         TApplication::ShowError(QString::fromUtf8(e.what()));
     } catch (...) {
@@ -61,6 +75,8 @@ int SaveAtSignal(TFMain &window)
     try {
         window.FormClose();
         return 0;
+    } catch (const TSettingsError &e) {
+        std::fprintf(stderr, "%s\n", Worded(e).toUtf8().constData());
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
     } catch (...) {

@@ -1,6 +1,5 @@
 #include "link/serial_ports.h"
 
-#include <QFile>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
@@ -12,20 +11,10 @@
 #include <string>
 #include <utility>
 
-// Header-only use of the char flavour: the packaged header keeps its template
-// bodies behind SI_IMPLEMENTATION, and no text conversion is needed.
-// clang-format off
-#define SI_IMPLEMENTATION
-#define SI_NO_CONVERSION
-#include <SimpleIni.h>
-// clang-format on
-
 #ifdef Q_OS_UNIX
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -58,43 +47,6 @@ std::string Cut(const std::string &text, std::size_t max)
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
         --n;
     return text.substr(0, n);
-}
-
-// The whole content of `path` when it is a regular file. Never blocks: a FIFO
-// without a writer or a device is refused, not waited for.
-bool ReadRegularFile(const QString &path, std::string &data)
-{
-    data.clear();
-#ifdef Q_OS_UNIX
-    const QByteArray name = QFile::encodeName(path);
-    int fd;
-    do {
-        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    char chunk[4096];
-    while (ok) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n > 0)
-            data.append(chunk, static_cast<std::size_t>(n));
-        else if (n == 0)
-            break;
-        else if (errno != EINTR)
-            ok = false;
-    }
-    ::close(fd);
-    return ok;
-#else
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.readAll();
-    data.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    return file.error() == QFileDevice::NoError;
-#endif
 }
 
 #ifdef Q_OS_UNIX
@@ -205,34 +157,8 @@ std::vector<TListedPort> OrderPorts(const std::vector<TPortRecord> &found,
     return list;
 }
 
-std::vector<std::string> ConfiguredPorts(const QString &configPath)
-{
-    std::string text;
-    if (!ReadRegularFile(configPath, text))
-        return {};
-    CSimpleIniA ini(true, true); // UTF-8 file, a key may repeat
-    if (ini.LoadData(text.data(), text.size()) < 0)
-        return {};
-    const CSimpleIniA::TKeyVal *section = ini.GetSection("Adapters");
-    if (section == nullptr)
-        return {};
-
-    std::vector<std::pair<CSimpleIniA::Entry, std::string>> entries;
-    for (const auto &[key, value] : *section)
-        entries.emplace_back(key, value != nullptr ? value : "");
-    std::stable_sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) {
-        return CSimpleIniA::Entry::LoadOrder()(a.first, b.first);
-    });
-
-    std::vector<std::string> ports;
-    for (const auto &entry : entries)
-        if (!entry.second.empty())
-            ports.push_back(entry.second);
-    return ports;
-}
-
-TSerialPortLibrary::TSerialPortLibrary(QString configPath, Enumerator enumerate)
-    : configPath_(std::move(configPath)), enumerate_(std::move(enumerate))
+TSerialPortLibrary::TSerialPortLibrary(PortList configured, Enumerator enumerate)
+    : configured_(std::move(configured)), enumerate_(std::move(enumerate))
 {
     if (!enumerate_)
         enumerate_ = &TSerialPortLibrary::SystemPorts;
@@ -259,7 +185,7 @@ std::vector<TPortRecord> TSerialPortLibrary::SystemPorts()
 
 void TSerialPortLibrary::Refresh()
 {
-    list_ = OrderPorts(enumerate_(), ConfiguredPorts(configPath_));
+    list_ = OrderPorts(enumerate_(), configured_ ? configured_() : std::vector<std::string>{});
 }
 
 QSerialPort *TSerialPortLibrary::Find(FtHandle handle)

@@ -1,6 +1,6 @@
 // The adapter library over real serial ports (Qt Serial Port): the USB serial
-// adapters the system has, FTDI ones first, then every port named in the
-// section [Adapters] of config.ini. Queue status and reads never block and
+// adapters the system has, FTDI ones first, then every configured port (the
+// program's come from the section [Adapters] of config.ini). Queue status and reads never block and
 // need no running event loop, so the 20 ms receive tick can call them; a write
 // waits at most 200 ms for room in the system's queue.
 //
@@ -12,7 +12,6 @@
 
 #include "d2xx.h"
 
-#include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -65,18 +64,16 @@ constexpr std::size_t kRxFetchSize = 4096;
 std::vector<TListedPort> OrderPorts(const std::vector<TPortRecord> &found,
                                     const std::vector<std::string> &configured);
 
-// Port values of section [Adapters] of an INI file, in file order; empty when
-// the file or the section is missing, or when the path is not a regular file
-// (a FIFO without a writer, a device, a directory): the reader never blocks.
-std::vector<std::string> ConfiguredPorts(const QString &configPath);
-
 class TSerialPortLibrary : public ID2xx {
 public:
     using Enumerator = std::function<std::vector<TPortRecord>()>;
+    using PortList = std::function<std::vector<std::string>()>;
 
-    // `configPath`: the config.ini whose [Adapters] section names extra ports.
-    // `enumerate` lists the system's ports; by default QSerialPortInfo.
-    explicit TSerialPortLibrary(QString configPath, Enumerator enumerate = {});
+    // `configured` names the ports to list after the USB adapters; it is
+    // asked afresh at every listing and open, so an edit of its source takes
+    // effect at the next one. It must not block. `enumerate` lists the
+    // system's ports; by default QSerialPortInfo.
+    explicit TSerialPortLibrary(PortList configured, Enumerator enumerate = {});
     ~TSerialPortLibrary() override;
 
     TSerialPortLibrary(const TSerialPortLibrary &) = delete;
@@ -123,7 +120,7 @@ private:
     // False once the port has vanished: unplugged adapter, hung-up terminal.
     static bool Alive(QSerialPort &port);
 
-    QString configPath_;
+    PortList configured_;
     Enumerator enumerate_;
     std::vector<TListedPort> list_;
     std::map<FtHandle, TOpenPort> open_;

@@ -44,17 +44,11 @@ constexpr char kSection[] = "Options";
 constexpr char kUserFolder[] = "qvr1pc";
 constexpr char kFileName[] = "config.ini";
 
-// Item counts of the three lists whose selected index is stored.
-constexpr int kSensorCountItems = 16;
-constexpr int kSaveFreqItems = 16;
-constexpr int kChartTypeItems = 2;
+using Kind = TSettingsError::Kind;
 
-[[noreturn]] void Fail(const char *what, const QString &path, const QString &reason)
+[[noreturn]] void Fail(Kind kind, const QString &path, const QString &reason)
 {
-    throw std::runtime_error(
-        QStringLiteral("%1 %2: %3")
-            .arg(QString::fromUtf8(what), QDir::toNativeSeparators(path), reason)
-            .toStdString());
+    throw TSettingsError(kind, path, reason);
 }
 
 // The file's bytes, or nullopt when there is no file. Only a regular file is
@@ -64,35 +58,34 @@ constexpr int kChartTypeItems = 2;
 // look at the name cannot block the open.
 std::optional<QByteArray> ReadExisting(const QString &path)
 {
-    static const char what[] = "Nie można odczytać pliku";
     QFile file;
 #ifdef Q_OS_WIN
     const QFileInfo info(path);
     if (!info.exists())
         return std::nullopt;
     if (!info.isFile())
-        Fail(what, path, QStringLiteral("not a regular file"));
+        Fail(Kind::Read, path, QStringLiteral("not a regular file"));
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
-        Fail(what, path, file.errorString());
+        Fail(Kind::Read, path, file.errorString());
 #else
     const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
             return std::nullopt;
-        Fail(what, path,
+        Fail(Kind::Read, path,
              error == EINVAL ? QStringLiteral("not a regular file")
                              : QString::fromLocal8Bit(std::strerror(error)));
     }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        Fail(what, path, file.errorString());
+        Fail(Kind::Read, path, file.errorString());
     }
 #endif
     QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        Fail(what, path, file.errorString());
+        Fail(Kind::Read, path, file.errorString());
     return data;
 }
 
@@ -104,14 +97,14 @@ void WriteWhole(const QString &path, const QByteArray &data)
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
-        Fail("Nie można zapisać pliku", path, file.errorString());
+        Fail(Kind::Write, path, file.errorString());
     if (file.write(data) != data.size()) {
         const QString reason = file.errorString();
         file.cancelWriting();
-        Fail("Nie można zapisać pliku", path, reason);
+        Fail(Kind::Write, path, reason);
     }
     if (!file.commit())
-        Fail("Nie można zapisać pliku", path, file.errorString());
+        Fail(Kind::Write, path, file.errorString());
 }
 
 // Whether a new file can be made in the folder, found by making one: the
@@ -219,6 +212,19 @@ QByteArray ForParser(QByteArray data)
     return data.replace('\0', "\xEF\xBF\xBD");
 }
 
+// A value's characters, in the file's encoding, as they stand. In a UTF-8
+// file a byte order mark at its start is one of them (decoding it away would
+// leave a leading space that the next reading trims, so the value would
+// change with every save).
+QString Decoded(const char *value, bool legacy)
+{
+    if (legacy)
+        return FromLegacy(value);
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return utf8(value);
+}
+
 // The [Options] keys as the file reader sees them: names matched without
 // regard to case, the first of repeated keys wins.
 class OptionsReader {
@@ -232,48 +238,118 @@ public:
     }
 
     const char *Value(const char *key) const { return ini_.GetValue(kSection, key, nullptr); }
-
-    int Integer(const char *key, int fallback) const
-    {
-        const char *value = Value(key);
-        return value != nullptr ? ParseInteger(value).value_or(fallback) : fallback;
-    }
-
-    bool Flag(const char *key, bool fallback) const { return Integer(key, fallback) != 0; }
-
-    // The value's characters, in the file's encoding, as they stand. In a
-    // UTF-8 file a byte order mark at its start is one of them (decoding it
-    // away would leave a leading space that the next reading trims, so the
-    // value would change with every save).
-    QString Text(const char *key, const char *fallback) const
-    {
-        const char *value = Value(key);
-        return Decoded(value != nullptr ? value : fallback);
-    }
-
-    // Read as a regional real and shown in the general format, so the text
-    // is a normalised form of the stored number.
-    QString Real(const char *key, double fallback) const
-    {
-        const char *value = Value(key);
-        const std::optional<double> real =
-            value != nullptr ? ParseRegionalReal(Decoded(value)) : std::nullopt;
-        return FormatGeneral(real.value_or(fallback));
-    }
+    bool Legacy() const { return legacy_; } // Windows-1250
 
 private:
-    QString Decoded(const char *value) const
-    {
-        if (legacy_)
-            return FromLegacy(value);
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                      QStringDecoder::Flag::ConvertInitialBom);
-        return utf8(value);
-    }
-
-    bool legacy_; // Windows-1250
+    bool legacy_;
     CSimpleIniA ini_;
 };
+
+// Sets the key's member from `value`, spelt as in the file; false, leaving
+// the member alone, when there is no value or it does not parse. A real is
+// kept in the general format, so the text is a normalised form of the number.
+bool ReadValue(const TSettingKey &key, const char *value, bool legacy, TSettings &s)
+{
+    if (value == nullptr)
+        return false;
+    switch (key.Kind) {
+    case TSettingKind::Flag:
+    case TSettingKind::Index: {
+        const std::optional<int> number = ParseInteger(value);
+        if (!number)
+            return false;
+        if (key.Kind == TSettingKind::Flag)
+            s.*key.Flag = *number != 0;
+        else
+            s.*key.Index = ListIndex(*number, key.Items);
+        return true;
+    }
+    case TSettingKind::Text:
+        s.*key.Text = Decoded(value, legacy);
+        return true;
+    case TSettingKind::Real: {
+        const std::optional<double> real = ParseRegionalReal(Decoded(value, legacy));
+        if (real)
+            s.*key.Text = FormatGeneral(*real);
+        return real.has_value();
+    }
+    }
+    return false;
+}
+
+// The key's value as written, in `encode`'s encoding; nullopt when a text
+// has no bytes in it. A real is kept in single precision: 0,1 is saved as
+// 0,100000001490116, and what is no number is saved as the fallback.
+std::optional<QByteArray> WrittenValue(const TSettingKey &key, const TSettings &s,
+                                       std::optional<QByteArray> (*encode)(const QString &))
+{
+    switch (key.Kind) {
+    case TSettingKind::Flag:
+        return QByteArray(s.*key.Flag ? "1" : "0");
+    case TSettingKind::Index:
+        return QByteArray::number(ListIndex(s.*key.Index, key.Items));
+    case TSettingKind::Text:
+        return encode(s.*key.Text);
+    case TSettingKind::Real: {
+        std::optional<float> real = ParseCoeff(s.*key.Text);
+        if (!real)
+            real = ParseCoeff(QString::fromLatin1(key.Fallback));
+        return encode(FormatGeneral(static_cast<double>(real.value_or(1.0f))));
+    }
+    }
+    return std::nullopt;
+}
+
+// The log a new file names: pomiar.csv in the home folder.
+QString NewFileLog()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("c:\\pomiar.csv");
+#else
+    return QDir::homePath() + QStringLiteral("/pomiar.csv");
+#endif
+}
+
+constexpr TSettingKey FlagKey(const char *key, bool TSettings::*member, const char *fallback,
+                              const char *newFile, const char *control,
+                              bool TLogFields::*field = nullptr)
+{
+    return {key, TSettingKind::Flag, member,  nullptr, nullptr,
+            0,   fallback,           newFile, control, field};
+}
+
+constexpr TSettingKey TextKey(const char *key, TSettingKind kind, QString TSettings::*member,
+                              const char *fallback, const char *newFile, const char *control)
+{
+    return {key, kind, nullptr, member, nullptr, 0, fallback, newFile, control, nullptr};
+}
+
+constexpr TSettingKey IndexKey(const char *key, int TSettings::*member, int items,
+                               const char *fallback, const char *newFile, const char *control)
+{
+    return {
+        key,    TSettingKind::Index, nullptr, nullptr, member, items, fallback, newFile, control,
+        nullptr};
+}
+
+// A missing Update, AutoConnect or SaveFile reads otherwise than a new file
+// starts: files of the earlier installations lacking them keep that meaning.
+constexpr std::array<TSettingKey, 13> kSchema{{
+    FlagKey("AutoSave", &TSettings::AutoSave, "0", "0", "AutoSaveData"),
+    FlagKey("Update", &TSettings::Update, "0", "1", "AutoUpdateData"),
+    FlagKey("AutoConnect", &TSettings::AutoConnect, "0", "1", "auto_connect"),
+    FlagKey("SaveDate", &TSettings::SaveDate, "1", "1", "save_data", &TLogFields::Date),
+    FlagKey("SaveTime", &TSettings::SaveTime, "1", "1", "save_time", &TLogFields::Time),
+    FlagKey("SaveRaw", &TSettings::SaveRaw, "1", "1", "save_raw", &TLogFields::Raw),
+    FlagKey("SavePercent", &TSettings::SavePercent, "1", "1", "save_percent", &TLogFields::Percent),
+    FlagKey("SaveCoeff", &TSettings::SaveCoeff, "1", "1", "save_coeff", &TLogFields::Scaled),
+    TextKey("SaveFile", TSettingKind::Text, &TSettings::SaveFile, "pomiar.csv", nullptr,
+            "FileName"),
+    IndexKey("SensorCount", &TSettings::SensorCount, 16, "0", "0", "SensorCnt"),
+    IndexKey("SaveFreq", &TSettings::SaveFreq, 16, "0", "0", "SaveFreq"),
+    IndexKey("ChartType", &TSettings::ChartType, 2, "0", "0", "ChartType"),
+    TextKey("Coeff", TSettingKind::Real, &TSettings::Coeff, "1", "1", "Coeff"),
+}};
 
 // The file as lines, edited the way the private-profile functions edit it: a
 // key's line is rewritten in place, a new key goes after the last entry of
@@ -426,29 +502,41 @@ private:
     std::vector<Line> lines_;
 };
 
-QByteArray FlagText(bool ticked)
+} // namespace
+
+TSettingsError::TSettingsError(Kind kind, const QString &path, const QString &reason)
+    : std::runtime_error(
+          QStringLiteral("cannot %1 %2: %3")
+              .arg(kind == Kind::Read ? QStringLiteral("read") : QStringLiteral("write"),
+                   QDir::toNativeSeparators(path), reason)
+              .toStdString()),
+      kind_(kind), path_(path), reason_(reason)
 {
-    return ticked ? "1" : "0";
 }
 
-} // namespace
+const std::array<TSettingKey, 13> &SettingsSchema()
+{
+    return kSchema;
+}
+
+TLogFields LogFieldsOf(const TSettings &s)
+{
+    TLogFields fields;
+    for (const TSettingKey &key : kSchema)
+        if (key.Field != nullptr)
+            fields.*key.Field = s.*key.Flag;
+    return fields;
+}
 
 TSettings NewFileSettings()
 {
     TSettings s;
-    s.AutoSave = false;
-    s.Update = true;
-    s.AutoConnect = true;
-    s.SaveDate = s.SaveTime = s.SaveRaw = s.SavePercent = s.SaveCoeff = true;
-#ifdef Q_OS_WIN
-    s.SaveFile = QStringLiteral("c:\\pomiar.csv");
-#else
-    s.SaveFile = QDir::homePath() + QStringLiteral("/pomiar.csv");
-#endif
-    s.SensorCount = 0;
-    s.SaveFreq = 0;
-    s.ChartType = 0;
-    s.Coeff = QStringLiteral("1");
+    for (const TSettingKey &key : kSchema) {
+        if (key.NewFile != nullptr)
+            ReadValue(key, key.NewFile, false, s);
+        else
+            s.*key.Text = NewFileLog();
+    }
     return s;
 }
 
@@ -456,19 +544,9 @@ TSettings SettingsFromText(const QByteArray &data)
 {
     const OptionsReader ini(data);
     TSettings s;
-    s.AutoSave = ini.Flag("AutoSave", false);
-    s.Update = ini.Flag("Update", false);
-    s.AutoConnect = ini.Flag("AutoConnect", false);
-    s.SaveDate = ini.Flag("SaveDate", true);
-    s.SaveTime = ini.Flag("SaveTime", true);
-    s.SaveRaw = ini.Flag("SaveRaw", true);
-    s.SavePercent = ini.Flag("SavePercent", true);
-    s.SaveCoeff = ini.Flag("SaveCoeff", true);
-    s.SaveFile = ini.Text("SaveFile", "pomiar.csv");
-    s.SensorCount = ListIndex(ini.Integer("SensorCount", 0), kSensorCountItems);
-    s.SaveFreq = ListIndex(ini.Integer("SaveFreq", 0), kSaveFreqItems);
-    s.ChartType = ListIndex(ini.Integer("ChartType", 0), kChartTypeItems);
-    s.Coeff = ini.Real("Coeff", 1.0);
+    for (const TSettingKey &key : kSchema)
+        if (!ReadValue(key, ini.Value(key.Key), ini.Legacy(), s))
+            ReadValue(key, key.Fallback, false, s);
     return s;
 }
 
@@ -479,28 +557,13 @@ namespace {
 std::optional<QByteArray> WithValues(const QByteArray &existing, const TSettings &s,
                                      std::optional<QByteArray> (*encode)(const QString &))
 {
-    // The coefficient is kept in single precision: 0,1 is saved as 0,100000001490116.
-    const float coeff = ParseCoeff(s.Coeff).value_or(1.0f);
-    const std::optional<QByteArray> saveFile = encode(s.SaveFile);
-    const std::optional<QByteArray> coeffText = encode(FormatGeneral(static_cast<double>(coeff)));
-    if (!saveFile || !coeffText)
-        return std::nullopt;
-
     ProfileLines lines(existing);
-    lines.Set(kSection, "AutoSave", FlagText(s.AutoSave));
-    lines.Set(kSection, "Update", FlagText(s.Update));
-    lines.Set(kSection, "AutoConnect", FlagText(s.AutoConnect));
-    lines.Set(kSection, "SaveDate", FlagText(s.SaveDate));
-    lines.Set(kSection, "SaveTime", FlagText(s.SaveTime));
-    lines.Set(kSection, "SaveRaw", FlagText(s.SaveRaw));
-    lines.Set(kSection, "SavePercent", FlagText(s.SavePercent));
-    lines.Set(kSection, "SaveCoeff", FlagText(s.SaveCoeff));
-    lines.Set(kSection, "SaveFile", *saveFile);
-    lines.Set(kSection, "SensorCount",
-              QByteArray::number(ListIndex(s.SensorCount, kSensorCountItems)));
-    lines.Set(kSection, "SaveFreq", QByteArray::number(ListIndex(s.SaveFreq, kSaveFreqItems)));
-    lines.Set(kSection, "ChartType", QByteArray::number(ListIndex(s.ChartType, kChartTypeItems)));
-    lines.Set(kSection, "Coeff", *coeffText);
+    for (const TSettingKey &key : kSchema) {
+        const std::optional<QByteArray> value = WrittenValue(key, s, encode);
+        if (!value)
+            return std::nullopt;
+        lines.Set(kSection, key.Key, *value);
+    }
     return lines.Text();
 }
 
@@ -526,7 +589,7 @@ TSettings LoadSettings(const QString &path)
         SaveSettings(path, NewFileSettings());
         data = ReadExisting(path);
         if (!data)
-            Fail("Nie można odczytać pliku", path, QStringLiteral("missing after creation"));
+            Fail(Kind::Read, path, QStringLiteral("missing after creation"));
     }
     return SettingsFromText(*data);
 }
@@ -563,6 +626,37 @@ QString SettingsPath(const QString &exeDir, const QString &userDir)
         }
     }
     return user;
+}
+
+std::vector<std::string> AdapterPorts(const QString &configPath)
+{
+    std::optional<QByteArray> text;
+    try {
+        text = ReadExisting(configPath);
+    } catch (const TSettingsError &) {
+    }
+    if (!text)
+        return {};
+    CSimpleIniA ini(true, true); // a key may repeat
+    if (ini.LoadData(text->constData(), static_cast<size_t>(text->size())) < 0)
+        return {};
+    const CSimpleIniA::TKeyVal *section = ini.GetSection("Adapters");
+    if (section == nullptr)
+        return {};
+
+    // The section holds its keys by name; their load order is the file's.
+    std::vector<std::pair<CSimpleIniA::Entry, std::string>> entries;
+    for (const auto &[key, value] : *section)
+        entries.emplace_back(key, value != nullptr ? value : "");
+    std::stable_sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) {
+        return CSimpleIniA::Entry::LoadOrder()(a.first, b.first);
+    });
+
+    std::vector<std::string> ports;
+    for (const auto &entry : entries)
+        if (!entry.second.empty())
+            ports.push_back(entry.second);
+    return ports;
 }
 
 } // namespace qvr

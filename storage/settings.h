@@ -1,9 +1,16 @@
 // The settings file: section [Options] of config.ini, thirteen keys, read once
-// at start and written once at close. Values in, values out; no widgets.
+// at start and written once at close; section [Adapters], read whenever the
+// adapters are listed. Values in, values out; no widgets.
 #pragma once
+
+#include "storage/log_line.h"
 
 #include <QByteArray>
 #include <QString>
+#include <array>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace qvr {
 
@@ -23,6 +30,52 @@ struct TSettings {
     int SaveFreq = 0;         // index in SaveFreq
     int ChartType = 0;        // index in ChartType: 0 line chart, 1 gauges
     QString Coeff;            // the text of the Coeff edit
+};
+
+// How a key is held in TSettings and spelt in the file.
+enum class TSettingKind {
+    Flag,  // bool; an integer in the file, not 0 is ticked; a check box
+    Text,  // QString as it stands; a line edit
+    Index, // int, a list's selected index (-1 outside the list); a combo box
+    Real,  // QString, a regional real in its general format; a line edit
+};
+
+// One key of [Options]. The values of the Fallback and NewFile columns are
+// spelt as in the file and read as the file's values are.
+struct TSettingKey {
+    const char *Key;
+    TSettingKind Kind;
+    bool TSettings::*Flag;    // Flag
+    QString TSettings::*Text; // Text and Real
+    int TSettings::*Index;    // Index
+    int Items;                // Index: the items of the list
+    const char *Fallback;     // for a missing or unparsable key
+    const char *NewFile;      // in a new file; null: the log in the home folder
+    const char *Control;      // object name of the form control showing it
+    bool TLogFields::*Field;  // the log field it switches; null for none
+};
+
+// The thirteen keys in file order: what is read, written and shown.
+const std::array<TSettingKey, 13> &SettingsSchema();
+
+// The log's fields as the settings tick them.
+TLogFields LogFieldsOf(const TSettings &settings);
+
+// The settings file could not be read or written. what() is a plain English
+// fallback; the operator's wording is made from Type(), Path() and Reason().
+class TSettingsError : public std::runtime_error {
+public:
+    enum class Kind { Read, Write };
+    TSettingsError(Kind kind, const QString &path, const QString &reason);
+
+    Kind Type() const { return kind_; }
+    const QString &Path() const { return path_; } // as given, not native
+    const QString &Reason() const { return reason_; }
+
+private:
+    Kind kind_;
+    QString path_;
+    QString reason_;
 };
 
 // Values a missing file is created with. The log goes to pomiar.csv in the
@@ -45,14 +98,14 @@ QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &setting
 
 // Reads the file (SettingsFromText), creating it with NewFileSettings() first
 // when it does not exist. Only a regular file is read, and opening it never
-// waits (a FIFO in its place is refused). Throws std::runtime_error naming
-// the file when it cannot be created or read.
+// waits (a FIFO in its place is refused). Throws TSettingsError when the
+// file cannot be created or read.
 TSettings LoadSettings(const QString &path);
 
 // Rewrites the file with SettingsTextWith atomically: a complete new file
-// replaces the old one, or nothing changes. Throws std::runtime_error naming
-// the file when it cannot be read or written (also when no new file can be
-// made in its folder).
+// replaces the old one, or nothing changes. Throws TSettingsError when the
+// file cannot be read or written (also when no new file can be made in its
+// folder).
 void SaveSettings(const QString &path, const TSettings &settings);
 
 // The per-user folder for the settings: $XDG_CONFIG_HOME/qvr1pc, by default
@@ -64,5 +117,11 @@ QString UserSettingsDir();
 // A per-user file that does not exist yet starts as a copy of the one beside
 // the executable when that is a readable regular file.
 QString SettingsPath(const QString &exeDir, const QString &userDir = UserSettingsDir());
+
+// The values of section [Adapters] (the serial ports to list besides the
+// system's), every key's non-empty value in file order; names matched
+// without regard to case. Read afresh at every call, never waiting: empty
+// when there is no regular file at `configPath` or no such section.
+std::vector<std::string> AdapterPorts(const QString &configPath);
 
 } // namespace qvr

@@ -108,10 +108,6 @@ private:
     void ShowWriteConfirmed(std::uint8_t registerLow);
     void SetPanelText(int panel, const QString &text);
     qvr::TCycleControls CycleControls() const;
-    // The settings between the file and the controls that show them.
-    void ShowSettings(const qvr::TSettings &settings);
-    qvr::TSettings ShownSettings() const;
-    qvr::TLogFields LogFields() const;
 
     // A key in UsbBox that moves the selection selects that line.
     bool UsbBoxKeyPress(QEvent *event);

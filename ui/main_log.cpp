@@ -1,5 +1,6 @@
 // The measurement log file.
 #include "Main.h"
+#include "settings_form.h"
 #include "texts.h"
 
 #include <QDateTime>
@@ -17,9 +18,9 @@ void TFMain::SaveTimerTimer()
         return;
     if (!form_.UpdateData->isChecked())
         return;
-    const QByteArray line = qvr::BuildLogLine(LogFields(), QDateTime::currentDateTime(),
-                                              form_.SensorCnt->currentIndex(),
-                                              Measurement().SensorReading(), form_.Coeff->text());
+    const QByteArray line = qvr::BuildLogLine(
+        qvr::LogFieldsOf(qvr::ShownSettings(*this)), QDateTime::currentDateTime(),
+        form_.SensorCnt->currentIndex(), Measurement().SensorReading(), form_.Coeff->text());
     // A line that cannot be opened, written or closed is reported the same
     // way; the next tick tries again.
     if (!qvr::AppendToLog(form_.FileName->text(), line))
@@ -49,15 +50,4 @@ void TFMain::SpeedButton5Click()
     form_.FileName->setText(path);
     // A failure here is not reported: the next tick that logs reports it.
     qvr::CreateIfMissing(path);
-}
-
-qvr::TLogFields TFMain::LogFields() const
-{
-    qvr::TLogFields fields;
-    fields.Date = form_.save_data->isChecked();
-    fields.Time = form_.save_time->isChecked();
-    fields.Raw = form_.save_raw->isChecked();
-    fields.Percent = form_.save_percent->isChecked();
-    fields.Scaled = form_.save_coeff->isChecked();
-    return fields;
 }

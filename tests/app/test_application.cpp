@@ -90,6 +90,12 @@ struct TStartedWindow {
     {
         return QFile::remove(config) && QDir(dir.path()).mkdir("config.ini");
     }
+    // The operator's text for the broken file: the save fails reading it.
+    QString Failure() const
+    {
+        return "Nie można odczytać pliku " + QDir::toNativeSeparators(config) +
+               ": not a regular file";
+    }
 };
 
 // A save that fails at close is shown; the window closes all the same.
@@ -102,6 +108,7 @@ TEST(Application, AFailedSaveAtCloseIsShownAndTheWindowCloses)
     const ShownBox box = CaptureNextBox([&] { window.close(); });
     ASSERT_TRUE(box.shown);
     EXPECT_TRUE(box.text.contains(QStringLiteral("config.ini"))) << box.text.toStdString();
+    EXPECT_EQ(box.text.toStdString(), started.Failure().toStdString());
     EXPECT_FALSE(window.isVisible());
 }
 
@@ -159,6 +166,7 @@ TEST(Application, ASaveAtASignalReportsOnStandardErrorNotInABox)
     EXPECT_EQ(code, 1);
     EXPECT_FALSE(boxShown);
     EXPECT_NE(errors.find("config.ini"), std::string::npos) << errors;
+    EXPECT_EQ(errors, started.Failure().toStdString() + "\n");
 }
 
 TEST(ErrorDisplay, NothingIsShownWhenNothingEscapes)

@@ -1,6 +1,7 @@
-// The serial-port adapter library: the listing rules, the configured ports,
-// refusals, and end to end over a pseudo-terminal whose other end is a
-// libmodbus RTU server (slave 50) reading and writing the master side.
+// The serial-port adapter library: the listing rules, the configured ports
+// asked for at every listing, refusals, and end to end over a pseudo-terminal
+// whose other end is a libmodbus RTU server (slave 50) reading and writing
+// the master side.
 #include "bench/modbus_peer.h"
 #include "link/cftdi.h"
 #include "link/codec.h"
@@ -11,13 +12,10 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
-#include <fcntl.h>
-#include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <pty.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -47,15 +45,6 @@ std::vector<std::string> Descriptions(const std::vector<TListedPort> &list)
     for (const TListedPort &p : list)
         out.push_back(p.Description);
     return out;
-}
-
-QString WriteConfig(const QTemporaryDir &dir, const QByteArray &text)
-{
-    const QString path = dir.filePath("config.ini");
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(text);
-    return path;
 }
 
 // ---- listing rules ----
@@ -190,55 +179,6 @@ TEST(OrderPorts, TextsEqualAfterTheCutStillListDistinct)
     }
 }
 
-TEST(ConfiguredPorts, AdaptersSectionInFileOrderAnyKeyAnyCase)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = WriteConfig(dir, "[Options]\r\nSensorCnt=3\r\n"
-                                          "[adapters]\r\nzeta=/dev/ttyUSB3\r\n"
-                                          "Port1 = /dev/pts/7\r\nPort1=ttyS1\r\nEmpty=\r\n"
-                                          "[Other]\r\nPort=/dev/ttyS9\r\n");
-    EXPECT_EQ(ConfiguredPorts(path),
-              (std::vector<std::string>{"/dev/ttyUSB3", "/dev/pts/7", "ttyS1"}));
-    EXPECT_TRUE(ConfiguredPorts(dir.filePath("missing.ini")).empty());
-    EXPECT_TRUE(ConfiguredPorts(WriteConfig(dir, "[Options]\nA=1\n")).empty());
-}
-
-// The reader opens without blocking and refuses what is not a regular file;
-// a FIFO without a writer used to hang the program before its window showed.
-TEST(ConfiguredPorts, NoRegularFileNoPortsAndNoWait)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string fifo = QFile::encodeName(dir.filePath("fifo.ini")).toStdString();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::string link = QFile::encodeName(dir.filePath("config.ini")).toStdString();
-    ASSERT_EQ(::symlink(fifo.c_str(), link.c_str()), 0);
-    struct TRow {
-        const char *name;
-        std::string path;
-    };
-    const TRow rows[] = {
-        {"FIFO without a writer", fifo},
-        {"link to that FIFO", link},
-        {"directory", QFile::encodeName(dir.path()).toStdString()},
-        {"character device", "/dev/null"},
-    };
-    for (const TRow &row : rows) {
-        SCOPED_TRACE(row.name);
-        auto ports = std::async(std::launch::async, [&] {
-            return ConfiguredPorts(QFile::decodeName(row.path.c_str()));
-        });
-        if (ports.wait_for(std::chrono::seconds(2)) == std::future_status::timeout) {
-            ADD_FAILURE() << "the reader blocked";
-            const int writer = ::open(row.path.c_str(), O_WRONLY | O_NONBLOCK); // lets it go on
-            if (writer >= 0)
-                ::close(writer);
-        }
-        EXPECT_TRUE(ports.get().empty());
-    }
-}
-
 // ---- the library without a port ----
 
 // Every call on `handle` must fail and leave its outputs alone.
@@ -263,23 +203,21 @@ void ExpectRefused(ID2xx &lib, FtHandle handle)
 
 class SerialLibraryListing : public ::testing::Test {
 protected:
-    void SetUp() override
+    TSerialPortLibrary::PortList Configured()
     {
-        ASSERT_TRUE(dir_.isValid());
-        config_ = WriteConfig(dir_, "[Adapters]\nPort1=/nonexistent/ttyA\nPort2=/nonexistent/ttyB\n"
-                                    "Port3=/nonexistent/ttyC\nPort4=/nonexistent/ttyD\n"
-                                    "Port5=/nonexistent/ttyE\nPort6=/nonexistent/ttyF\n");
+        return [this] { return configured_; };
     }
 
-    QTemporaryDir dir_;
-    QString config_;
+    std::vector<std::string> configured_{"/nonexistent/ttyA", "/nonexistent/ttyB",
+                                         "/nonexistent/ttyC", "/nonexistent/ttyD",
+                                         "/nonexistent/ttyE", "/nonexistent/ttyF"};
     std::vector<TPortRecord> found_{Usb("USB-Serial Controller", "ttyUSB0", 0x067B),
                                     Usb("FT232R USB UART", "ttyUSB9", 0x0403, 0x6001, "FT1")};
 };
 
 TEST_F(SerialLibraryListing, AtMostMaxCountOfAllAndDetailsOfEach)
 {
-    TSerialPortLibrary lib(config_, [this] { return found_; });
+    TSerialPortLibrary lib(Configured(), [this] { return found_; });
     std::vector<std::string> names{"stale"};
     std::uint32_t count = 0;
     ASSERT_EQ(lib.ListDevices(names, &count, 6), FT_OK);
@@ -307,7 +245,7 @@ TEST_F(SerialLibraryListing, AtMostMaxCountOfAllAndDetailsOfEach)
 
 TEST_F(SerialLibraryListing, OpenFailsWithoutAHandle)
 {
-    TSerialPortLibrary lib(config_, [this] { return found_; });
+    TSerialPortLibrary lib(Configured(), [this] { return found_; });
     for (const std::string description :
          {"No such adapter", "", "/nonexistent/ttyA", "FT232R USB UART", "FT232R USB UAR"}) {
         SCOPED_TRACE(description);
@@ -319,10 +257,39 @@ TEST_F(SerialLibraryListing, OpenFailsWithoutAHandle)
 
 TEST_F(SerialLibraryListing, CallsWithoutAnOpenAdapterFail)
 {
-    TSerialPortLibrary lib(config_, [this] { return found_; });
+    TSerialPortLibrary lib(Configured(), [this] { return found_; });
     ExpectRefused(lib, kNoHandle);
     ExpectRefused(lib, 1);
     ExpectRefused(lib, 12345);
+}
+
+// The configured ports are asked for at every listing and open, so that an
+// edit of their source takes effect at the next one.
+TEST_F(SerialLibraryListing, ConfiguredPortsAreAskedForEachTime)
+{
+    int asked = 0;
+    TSerialPortLibrary lib(
+        [&] {
+            ++asked;
+            return configured_;
+        },
+        [] { return std::vector<TPortRecord>{}; });
+    std::vector<std::string> names;
+    std::uint32_t count = 0;
+    ASSERT_EQ(lib.ListDevices(names, &count, 8), FT_OK);
+    EXPECT_EQ(count, 6u);
+
+    configured_ = {"/nonexistent/ttyZ"};
+    ASSERT_EQ(lib.ListDevices(names, &count, 8), FT_OK);
+    EXPECT_EQ(names, std::vector<std::string>{"/nonexistent/ttyZ"});
+
+    configured_.clear();
+    ASSERT_EQ(lib.CreateDeviceInfoList(&count), FT_OK);
+    EXPECT_EQ(count, 0u);
+    configured_ = {"/nonexistent/ttyY"};
+    FtHandle h = 99;
+    EXPECT_EQ(lib.OpenEx("/nonexistent/ttyZ", FT_OPEN_BY_DESCRIPTION, &h), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(asked, 4);
 }
 
 // ---- end to end over a pseudo-terminal ----
@@ -335,8 +302,12 @@ protected:
     {
         ASSERT_TRUE(peer_.Ready());
         ASSERT_TRUE(dir_.isValid());
-        config_ = WriteConfig(dir_, QByteArray("[Options]\nSensorCnt=1\n[Adapters]\nPort1=") +
-                                        QByteArray::fromStdString(peer_.Path()) + "\n");
+        configured_ = {peer_.Path()};
+    }
+
+    TSerialPortLibrary::PortList Configured()
+    {
+        return [this] { return configured_; };
     }
 
     // Opens the pseudo-terminal by its description and configures it as the
@@ -392,7 +363,7 @@ protected:
 
     TModbusPeer peer_;
     QTemporaryDir dir_;
-    QString config_;
+    std::vector<std::string> configured_;
 };
 
 INSTANTIATE_TEST_SUITE_P(EventLoop, SerialLibraryPty, ::testing::Bool(),
@@ -400,7 +371,7 @@ INSTANTIATE_TEST_SUITE_P(EventLoop, SerialLibraryPty, ::testing::Bool(),
 
 TEST_P(SerialLibraryPty, ListedThroughTheConfigAndOpenedByItsPath)
 {
-    TSerialPortLibrary lib(config_);
+    TSerialPortLibrary lib(Configured());
     std::vector<std::string> names;
     std::uint32_t count = 0;
     ASSERT_EQ(lib.ListDevices(names, &count, 64), FT_OK); // room for every USB adapter here
@@ -442,10 +413,9 @@ TEST_P(SerialLibraryPty, LinksEqualUpToTheCutOpenTheirOwnTerminal)
     const std::string links[] = {base + "0A1B-if00-port0", base + "0A1C-if00-port0"};
     ASSERT_EQ(::symlink(peer_.Path().c_str(), links[0].c_str()), 0);
     ASSERT_EQ(::symlink(other.Path().c_str(), links[1].c_str()), 0);
-    config_ = WriteConfig(dir_, QByteArray::fromStdString("[Adapters]\nPort1=" + links[0] +
-                                                          "\nPort2=" + links[1] + "\n"));
+    configured_ = {links[0], links[1]};
 
-    TSerialPortLibrary lib(config_, [] { return std::vector<TPortRecord>{}; });
+    TSerialPortLibrary lib(Configured(), [] { return std::vector<TPortRecord>{}; });
     std::vector<std::string> names;
     std::uint32_t count = 0;
     ASSERT_EQ(lib.ListDevices(names, &count, 8), FT_OK);
@@ -485,7 +455,7 @@ TEST_P(SerialLibraryPty, RequestsAnsweredByLibmodbus)
          {0x32, 0x03, 0x00, 0x64, 0x00, 0x01, 0xC0, 0x16},
          {0x32, 0x83, 0x02, 0x30, 0xFE}},
     };
-    TSerialPortLibrary lib(config_);
+    TSerialPortLibrary lib(Configured());
     const FtHandle h = OpenConfigured(lib);
     ASSERT_NE(h, kNoHandle);
     for (const TExchangeRow &row : rows) {
@@ -497,7 +467,7 @@ TEST_P(SerialLibraryPty, RequestsAnsweredByLibmodbus)
 
 TEST_P(SerialLibraryPty, HungUpFarEndFailsStatusAndWrite)
 {
-    TSerialPortLibrary lib(config_);
+    TSerialPortLibrary lib(Configured());
     const FtHandle h = OpenConfigured(lib);
     ASSERT_NE(h, kNoHandle);
     std::uint32_t rx = 0, tx = 0, ev = 0, done = 0;
@@ -517,7 +487,7 @@ TEST_P(SerialLibraryPty, HungUpFarEndFailsStatusAndWrite)
 // decodes; a hung-up far end takes the link down at the next status or write.
 TEST_P(SerialLibraryPty, TransportOverThePseudoTerminal)
 {
-    TSerialPortLibrary lib(config_);
+    TSerialPortLibrary lib(Configured());
     CFtdi ftdi(lib);
     const std::vector<std::string> listed = ftdi.ListDescriptions(64);
     ASSERT_NE(std::find(listed.begin(), listed.end(), peer_.Path()), listed.end());
@@ -563,7 +533,7 @@ TEST_P(SerialLibraryPty, TransportOverThePseudoTerminal)
 
 TEST_P(SerialLibraryPty, WriteToAHungUpTerminalTakesTheLinkDown)
 {
-    TSerialPortLibrary lib(config_);
+    TSerialPortLibrary lib(Configured());
     CFtdi ftdi(lib);
     ftdi.SetDescription(peer_.Path());
     ftdi.Open();
@@ -588,8 +558,6 @@ protected:
         char name[128] = {};
         ASSERT_EQ(::openpty(&master_, &slave_, name, nullptr, nullptr), 0);
         path_ = name;
-        ASSERT_TRUE(dir_.isValid());
-        config_ = WriteConfig(dir_, QByteArray("[Adapters]\nPort1=") + name + "\n");
     }
     void TearDown() override
     {
@@ -637,8 +605,6 @@ protected:
 
     int master_ = -1, slave_ = -1;
     std::string path_;
-    QTemporaryDir dir_;
-    QString config_;
     std::size_t sent_ = 0, read_ = 0;
 };
 
@@ -658,7 +624,8 @@ TEST_F(SerialLibraryFetch, OneStatusCallTakesInAllThatWaits)
         {"bytes left over stay first", 100, 40, 50},
         {"nearly a full terminal queue", 4000, 1000, 90},
     };
-    TSerialPortLibrary lib(config_, [] { return std::vector<TPortRecord>{}; });
+    TSerialPortLibrary lib([this] { return std::vector<std::string>{path_}; },
+                           [] { return std::vector<TPortRecord>{}; });
     FtHandle h = kNoHandle;
     ASSERT_EQ(lib.OpenEx(path_, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
     for (const TFetchRow &row : rows) {
@@ -678,7 +645,8 @@ TEST_F(SerialLibraryFetch, OneStatusCallTakesInAllThatWaits)
 
 TEST_F(SerialLibraryFetch, PurgeAndCloseDropHeldBytesAHangUpStillFails)
 {
-    TSerialPortLibrary lib(config_, [] { return std::vector<TPortRecord>{}; });
+    TSerialPortLibrary lib([this] { return std::vector<std::string>{path_}; },
+                           [] { return std::vector<TPortRecord>{}; });
     FtHandle h = kNoHandle;
     ASSERT_EQ(lib.OpenEx(path_, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
     Send(20);

@@ -114,6 +114,13 @@ private:
 #endif
 };
 
+// What a settings error tells: "read <path>: <reason>" or "write ...".
+QString Failure(const TSettingsError &e)
+{
+    return (e.Type() == TSettingsError::Kind::Read ? "read " : "write ") + e.Path() + ": " +
+           e.Reason();
+}
+
 // The bytes of the file at `path`, or a marker that is in no file.
 QByteArray Contents(const QString &path)
 {
@@ -430,14 +437,16 @@ TEST_F(Settings, FailuresNameTheFile)
         try {
             LoadSettings(path);
             ADD_FAILURE() << "load did not fail: " << name;
-        } catch (const std::runtime_error &e) {
+        } catch (const TSettingsError &e) {
             EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+            EXPECT_EQ(e.Path(), path);
         }
         try {
             SaveSettings(path, NewFileSettings());
             ADD_FAILURE() << "save did not fail: " << name;
-        } catch (const std::runtime_error &e) {
+        } catch (const TSettingsError &e) {
             EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+            EXPECT_EQ(e.Path(), path);
         }
     }
 }
@@ -500,27 +509,28 @@ TEST_F(Settings, OnlyARegularFileIsReadAndNothingWaits)
         const QString path = folder + "/config.ini";
         const QString fifo = folder + "/fifo";
         ASSERT_TRUE(r.make(path, fifo));
-        const std::string name = "Nie można odczytać pliku " + path.toStdString() + ":";
+        // Both fail reading the file; the save never gets to write.
+        const QString expected = "read " + path + ": not a regular file";
 
-        std::string loadError;
-        std::string saveError;
+        QString loadError;
+        QString saveError;
         const bool prompt = ReturnsPromptly(
             [&] {
                 try {
                     LoadSettings(path);
-                } catch (const std::runtime_error &e) {
-                    loadError = e.what();
+                } catch (const TSettingsError &e) {
+                    loadError = Failure(e);
                 }
                 try {
                     SaveSettings(path, NewFileSettings());
-                } catch (const std::runtime_error &e) {
-                    saveError = e.what();
+                } catch (const TSettingsError &e) {
+                    saveError = Failure(e);
                 }
             },
             QFileInfo(path).isSymLink() ? fifo : path);
         EXPECT_TRUE(prompt) << "waited on the open";
-        EXPECT_NE(loadError.find(name), std::string::npos) << loadError;
-        EXPECT_NE(saveError.find(name), std::string::npos) << saveError;
+        EXPECT_EQ(loadError, expected);
+        EXPECT_EQ(saveError, expected);
         struct stat st;
         ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0);
         EXPECT_FALSE(S_ISREG(st.st_mode)) << "replaced by the save";
@@ -596,10 +606,8 @@ TEST_F(Settings, SaveIntoAFolderWithoutRoomForANewFileLeavesTheOldFile)
         try {
             SaveSettings(path_, s);
             ADD_FAILURE() << "save did not fail";
-        } catch (const std::runtime_error &e) {
-            EXPECT_NE(std::string(e.what()).find("Nie można zapisać pliku " + path_.toStdString()),
-                      std::string::npos)
-                << e.what();
+        } catch (const TSettingsError &e) {
+            EXPECT_TRUE(Failure(e).startsWith("write " + path_ + ": ")) << e.what();
         }
     }
     EXPECT_EQ(Read().toStdString(), old.toStdString());
@@ -695,6 +703,77 @@ QByteArray Options(const QByteArray &saveFile)
     return "[Options]\nAutoSave=0\nUpdate=1\nAutoConnect=1\nSaveDate=1\nSaveTime=1\nSaveRaw=1\n"
            "SavePercent=1\nSaveCoeff=1\nSaveFile=" +
            saveFile + "\nSensorCount=0\nSaveFreq=0\nChartType=0\nCoeff=1\n";
+}
+
+// Each save_* key switches its own log field, and only that one.
+TEST(SettingsSchema, EachLogFlagSwitchesItsField)
+{
+    struct Row {
+        bool TSettings::*flag;
+        bool TLogFields::*field;
+    };
+    const Row rows[] = {{&TSettings::SaveDate, &TLogFields::Date},
+                        {&TSettings::SaveTime, &TLogFields::Time},
+                        {&TSettings::SaveRaw, &TLogFields::Raw},
+                        {&TSettings::SavePercent, &TLogFields::Percent},
+                        {&TSettings::SaveCoeff, &TLogFields::Scaled}};
+    for (const Row &r : rows) {
+        TSettings s = NewFileSettings();
+        s.*r.flag = false;
+        const TLogFields fields = LogFieldsOf(s);
+        for (const Row &other : rows)
+            EXPECT_EQ(fields.*other.field, other.field != r.field);
+    }
+}
+
+// [Adapters]: every value in file order, whatever the key and its case;
+// nothing from other sections, nothing for an empty value.
+TEST(AdapterPorts, ValuesInFileOrderAnyKeyAnyCase)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const struct {
+        QByteArray file;
+        std::vector<std::string> ports;
+    } rows[] = {
+        {"[Options]\r\nSensorCnt=3\r\n[adapters]\r\nzeta=/dev/ttyUSB3\r\nPort1 = /dev/pts/7\r\n"
+         "Port1=ttyS1\r\nEmpty=\r\n[Other]\r\nPort=/dev/ttyS9\r\n",
+         {"/dev/ttyUSB3", "/dev/pts/7", "ttyS1"}},
+        {"[Options]\nA=1\n", {}},
+    };
+    const QString path = dir.filePath("config.ini");
+    for (const auto &r : rows) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(r.file);
+        f.close();
+        EXPECT_EQ(AdapterPorts(path), r.ports) << r.file.toStdString();
+    }
+    EXPECT_TRUE(AdapterPorts(dir.filePath("missing.ini")).empty());
+}
+
+// What is no regular file gives no ports and is never waited on: a FIFO
+// without a writer used to hang the program before its window showed.
+TEST(AdapterPorts, NoRegularFileNoPortsAndNoWait)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath("fifo.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString link = dir.filePath("config.ini");
+    ASSERT_TRUE(QFile::link(fifo, link));
+    const std::pair<const char *, QString> rows[] = {
+        {"FIFO without a writer", fifo},
+        {"link to that FIFO", link},
+        {"folder", dir.path()},
+        {"character device", "/dev/null"},
+    };
+    for (const auto &[name, path] : rows) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> ports{"untouched"};
+        EXPECT_TRUE(ReturnsPromptly([&] { ports = AdapterPorts(path); }, fifo));
+        EXPECT_TRUE(ports.empty());
+    }
 }
 
 // A file that is not valid UTF-8 is Windows-1250. The bytes here are written

@@ -6,6 +6,7 @@
 #include "bench/modbus_peer.h"
 #include "link/serial_ports.h"
 #include "measure/regional.h"
+#include "storage/settings.h"
 #include "ui/Main.h"
 #include "ui/window_settings.h"
 
@@ -44,7 +45,8 @@ protected:
         qvr::SetRegionalSettings("pl_PL.UTF-8");
         // No USB adapters: the terminal is the first listed, the one opened.
         library_ = std::make_unique<qvr::TSerialPortLibrary>(
-            config, [] { return std::vector<qvr::TPortRecord>{}; });
+            [config] { return qvr::AdapterPorts(config); },
+            [] { return std::vector<qvr::TPortRecord>{}; });
         window_ = std::make_unique<TFMain>(*library_, qvr::test::SettingsFile());
         window_->FormCreate();
         ASSERT_EQ(window_->Form().UsbBox->count(), 1);

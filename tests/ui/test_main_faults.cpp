@@ -6,6 +6,7 @@
 // window's own timers fire in between as well.
 #include "bench/modbus_peer.h"
 #include "link/serial_ports.h"
+#include "storage/settings.h"
 #include "ui/Main.h"
 #include "ui/window_settings.h"
 
@@ -102,7 +103,8 @@ protected:
         f.write("[Adapters]\nPort1=" + QByteArray::fromStdString(peer_->Path()) + "\n");
         f.close();
         library_ = std::make_unique<qvr::TSerialPortLibrary>(
-            config, [] { return std::vector<qvr::TPortRecord>{}; });
+            [config] { return qvr::AdapterPorts(config); },
+            [] { return std::vector<qvr::TPortRecord>{}; });
         window_ = std::make_unique<TFMain>(
             *library_, qvr::test::SettingsFile("[Options]\nSensorCount=2\nCoeff=1\n"));
         window_->FormCreate();
