@@ -18,6 +18,7 @@
 #include "measure/regional.h"
 #include "sim/simbus.h"
 #include "ui/Main.h"
+#include "ui/texts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -60,8 +61,6 @@ constexpr double kFaultShare = 0.05;
 constexpr double kPaceTarget = 0.98;
 constexpr long kMemoryToleranceKiB = 5 * 1024;
 
-// Panel 1 after a lost link (a closed one reads "Rozłaczony").
-const QString kLinkLostText = QStringLiteral("Rozłączony");
 
 // The tick design's time per reading. A read request goes out on a receive
 // tick; request, turnaround and reply take
@@ -495,7 +494,7 @@ void TSoak::WatchLink()
         MarkDirty();
         // The operator reacts to what the window shows; a loss it does not
         // show is counted, and clicked away all the same.
-        if (window_.PanelText(1) != kLinkLostText)
+        if (window_.PanelText(1) != qvr::text::kLinkLost)
             ++unreportedLosses_;
         clickAtUs_ = nowUs_ + Uniform(500'000, 2'000'000);
     }
