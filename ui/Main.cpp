@@ -82,7 +82,7 @@ TFMain::TFMain(qvr::ID2xx &library, QString configPath, QWidget *parent)
     InitIconResources();
     form_.setupUi(this);
     SetUpComponents();
-    SetUpChart();
+    chart_ = std::make_unique<qvr::TLineChart>(*form_.Chart1, palette().window());
     WireEvents();
 }
 
@@ -150,54 +150,6 @@ void TFMain::SetUpComponents()
     saveDialog_->selectNameFilter(saveDialog_->nameFilters().first());
     saveDialog_->setDefaultSuffix(QStringLiteral("csv"));
     saveDialog_->setOption(QFileDialog::DontConfirmOverwrite, true);
-}
-
-void TFMain::SetUpChart()
-{
-    QCustomPlot *chart = form_.Chart1;
-    chart->setNotAntialiasedElements(QCP::aeAll);
-    // The series on a layer with a buffer of its own, so that a new point
-    // redraws them alone (FollowNewestPoints); everything below and above it
-    // keeps its own buffers.
-    chart->layer(QStringLiteral("main"))->setMode(QCPLayer::lmBuffered);
-    // Nothing is drawn on the overlay: sharing the buffer of the layers below
-    // it spares a full-size blend of the chart on every paint.
-    chart->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
-    chart->setBackground(palette().window());
-    chart->axisRect()->setBackground(Qt::white);
-    chart->yAxis->setRange(-356.6960446693754, 835.4021244430467);
-    chart->xAxis->setRange(0, 1);
-    // The chart overhangs the page by 12 pixels on the left and 8 at the top;
-    // keep the axis labels inside the visible part.
-    chart->plotLayout()->setMargins(QMargins(12, 8, 4, 0));
-
-    // Legend below the plot, without frame or background.
-    QCPLayoutGrid *below = new QCPLayoutGrid;
-    chart->plotLayout()->addElement(1, 0, below);
-    chart->plotLayout()->setRowStretchFactor(1, 0.001);
-    below->setMargins(QMargins(0, 0, 0, 4));
-    below->addElement(0, 0, chart->legend);
-    chart->legend->setVisible(true);
-    chart->legend->setBrush(Qt::NoBrush);
-    chart->legend->setBorderPen(Qt::NoPen);
-    chart->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
-    chart->legend->setWrap(4);
-    chart->legend->setRowSpacing(0);
-    chart->legend->setColumnSpacing(4);
-    // Short line samples, so that four titles fit side by side.
-    chart->legend->setIconSize(QSize(14, 8));
-    chart->legend->setIconTextPadding(3);
-
-    for (int i = 0; i < qvr::kSensorCount; ++i) {
-        QCPGraph *g = chart->addGraph();
-        g->setName(qvr::text::SeriesTitle(qvr::kFirstAddress + i));
-        g->setPen(QPen(qvr::text::SeriesColour(i), 1));
-        g->setLineStyle(QCPGraph::lsLine);
-        g->setScatterStyle(QCPScatterStyle::ssNone);
-        g->setAntialiased(false);
-        series_[i] = g;
-        SetSeriesActive(i, i == 0);
-    }
 }
 
 void TFMain::WireEvents()
@@ -302,22 +254,4 @@ void TFMain::EnableTimer(QTimer *timer)
 {
     if (!timer->isActive())
         timer->start();
-}
-
-void TFMain::SetSeriesActive(int index, bool active)
-{
-    series_[index]->setVisible(active);
-    // The legend lists the active series in sensor order.
-    form_.Chart1->legend->clearItems();
-    for (QCPGraph *g : series_)
-        if (g && g->visible())
-            g->addToLegend();
-    // The legend's layer changed: a shown chart is drawn whole.
-    if (form_.Chart1->isVisible())
-        form_.Chart1->replot(QCustomPlot::rpQueuedReplot);
-}
-
-bool TFMain::SeriesActive(int index) const
-{
-    return series_[index]->visible();
 }

@@ -10,6 +10,7 @@
 //   main_startup.cpp     FormCreate, FormClose, the settings file
 #pragma once
 
+#include "line_chart.h"
 #include "session/session.h"
 #include "storage/log_line.h"
 #include "storage/settings.h"
@@ -19,7 +20,6 @@
 #include <array>
 #include <memory>
 
-class QCPGraph;
 class QFileDialog;
 class QLabel;
 class QTimer;
@@ -43,12 +43,12 @@ public:
     QTimer *SaveTimer() const { return saveTimer_; }
     QFileDialog *SaveDialog() const { return saveDialog_; }
     // Series, gauge and status-bar panel by index (sensor index 0..15, panel 0..2).
-    QCPGraph *Series(int index) const { return series_[index]; }
+    QCPGraph *Series(int index) const { return chart_->Series(index); }
     TCGauge *Gauge(int index) const { return gauges_[index]; }
     QString PanelText(int panel) const;
     // Whether a series is active: drawn and listed in the legend.
-    void SetSeriesActive(int index, bool active);
-    bool SeriesActive(int index) const;
+    void SetSeriesActive(int index, bool active) { chart_->SetSeriesActive(index, active); }
+    bool SeriesActive(int index) const { return chart_->SeriesActive(index); }
 
     // The transport, the receiver and the measurement model, for reading.
     const qvr::CFtdi *Link() const { return &session_.Link(); }
@@ -57,10 +57,8 @@ public:
 
     // Lines kept in the traffic log; older lines are dropped as new ones come.
     static constexpr int kUartLogMaxLines = 50000;
-    // Points each chart series keeps; older points leave from the left. The
-    // bottom axis never shows more than kChartWindow steps and the chart
-    // cannot be scrolled, so older points would only fill memory.
-    static constexpr int kSeriesMaxPoints = 1000;
+    // Points each chart series keeps.
+    static constexpr int kSeriesMaxPoints = qvr::TLineChart::kSeriesMaxPoints;
 
     // A request, sent and logged.
     void SendFrame(std::uint8_t address, std::uint8_t function, std::uint16_t word1,
@@ -111,7 +109,6 @@ private:
 
     // A key in UsbBox that moves the selection selects that line.
     bool UsbBoxKeyPress(QEvent *event);
-    void AddChartPoint(int index, std::uint64_t x, std::uint32_t raw);
     // Line chart: the bottom axis follows the newest points; one redraw.
     void FollowNewestPoints();
     void RefreshGauges();
@@ -124,7 +121,6 @@ private:
     void SetUpComponents();
     // Panels 0 and 1 at their fixed widths, panel 2 to the bar's right edge.
     void PlaceStatusPanels();
-    void SetUpChart();
     void WireEvents();
 
     Ui::FMain form_;
@@ -139,7 +135,7 @@ private:
     QTimer *timeoutTimer_ = nullptr;
     QTimer *saveTimer_ = nullptr;
     QFileDialog *saveDialog_ = nullptr;
-    std::array<QCPGraph *, qvr::kSensorCount> series_{};
+    std::unique_ptr<qvr::TLineChart> chart_;
     std::array<TCGauge *, qvr::kSensorCount> gauges_{};
     std::array<QLabel *, 3> panels_{};
     // Value texts of grid rows beyond the sensor count, by sensor index.

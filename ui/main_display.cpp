@@ -5,7 +5,6 @@
 #include "texts.h"
 
 #include <QPainter>
-#include <qcustomplot.h>
 
 void TFMain::SetupSensorDisplay(int count)
 {
@@ -13,7 +12,7 @@ void TFMain::SetupSensorDisplay(int count)
     SetCellText(0, 0, qvr::text::kSensorHeader);
     SetCellText(1, 0, qvr::text::kValueHeader);
     for (int i = 0; i < qvr::kSensorCount; ++i) {
-        SetSeriesActive(i, i < count);
+        chart_->SetSeriesActive(i, i < count);
         if (i < count)
             SetCellText(0, i + 1, qvr::text::SensorRowTitle(qvr::kFirstAddress + i));
         gauges_[i]->setVisible(i < count);
@@ -46,7 +45,7 @@ void TFMain::ChartTypeChange()
 
 void TFMain::ShowReading(int index, std::uint64_t x, std::uint32_t raw)
 {
-    AddChartPoint(index, x, raw);
+    chart_->AddPoint(index, x, raw);
     SetValueText(index, qvr::GridText(raw, form_.Coeff->text()));
     if (form_.ChartType->currentIndex() == 0)
         FollowNewestPoints();
@@ -54,45 +53,9 @@ void TFMain::ShowReading(int index, std::uint64_t x, std::uint32_t raw)
         RefreshGauges();
 }
 
-void TFMain::AddChartPoint(int index, std::uint64_t x, std::uint32_t raw)
-{
-    QCPGraph *series = series_[index];
-    const double key = static_cast<double>(x);
-    // One point per series and round: a second reading in the same round (a
-    // late reply next to the answer) replaces the first rather than drawing
-    // a vertical stroke.
-    QCPGraphDataContainer &data = *series->data();
-    if (!data.isEmpty() && (data.end() - 1)->key == key) {
-        (data.end() - 1)->value = static_cast<double>(raw);
-        return;
-    }
-    series->addData(key, static_cast<double>(raw));
-    // Only the newest points stay, so that memory stays flat over weeks.
-    const int size = series->data()->size();
-    if (size > kSeriesMaxPoints)
-        series->data()->removeBefore(series->data()->at(size - kSeriesMaxPoints)->key);
-}
-
 void TFMain::FollowNewestPoints()
 {
-    QCustomPlot *chart = form_.Chart1;
-    const QCPRange before = chart->xAxis->range();
-    if (const std::optional<qvr::TAxisRange> range =
-            Measurement().BottomAxis(form_.SensorCnt->currentIndex() + 1))
-        chart->xAxis->setRange(range->Lower, range->Upper);
-    else
-        chart->xAxis->rescale(true);
-    // A chart nobody sees (its page not shown, or the gauges shown instead)
-    // is drawn when it is shown again.
-    if (!chart->isVisible())
-        return;
-    // Within a round the axis stands still: only the series' layer is drawn
-    // anew, and the grid, the axes with their labels and the legend are
-    // taken from their layers' buffers. A moved axis redraws everything.
-    if (chart->xAxis->range() == before)
-        chart->layer(QStringLiteral("main"))->replot();
-    else
-        chart->replot(QCustomPlot::rpQueuedReplot);
+    chart_->FollowNewestPoints(Measurement().BottomAxis(form_.SensorCnt->currentIndex() + 1));
 }
 
 void TFMain::RefreshGauges()
