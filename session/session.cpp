@@ -69,6 +69,14 @@ std::vector<std::string> TBusSession::ListAdapters()
 
 void TBusSession::ConnectButton(const TCycleControls &controls, const TEventSink &sink)
 {
+    // While the link is being tried again, the button (captioned to end the
+    // connection) ends the tries.
+    if (reconnecting_ && !link_.IsOpen()) {
+        reconnecting_ = false;
+        sink(LinkEvent(TLinkChange::Disconnecting));
+        sink(Of(TSessionEvent::Kind::ReconnectStop));
+        return;
+    }
     if (link_.IsOpen()) {
         sink(LinkEvent(TLinkChange::Disconnecting));
         link_.Close();
@@ -192,8 +200,28 @@ void TBusSession::Send(std::uint8_t address, std::uint8_t function, std::uint16_
 
 void TBusSession::TakeLinkEvents(const TEventSink &sink)
 {
-    for (const TLinkEvent e : link_.TakeEvents())
+    for (const TLinkEvent e : link_.TakeEvents()) {
         sink(LinkEvent(ChangeOf(e)));
+        if (e == TLinkEvent::Lost && reconnect_ && !reconnecting_) {
+            reconnecting_ = true;
+            sink(Of(TSessionEvent::Kind::ReconnectStart));
+        } else if (e == TLinkEvent::Up && reconnecting_) {
+            reconnecting_ = false;
+            sink(Of(TSessionEvent::Kind::ReconnectStop));
+        }
+    }
+}
+
+void TBusSession::Reconnect(const TCycleControls &controls, const TEventSink &sink)
+{
+    if (!reconnecting_)
+        return;
+    if (link_.IsOpen()) {
+        reconnecting_ = false;
+        sink(Of(TSessionEvent::Kind::ReconnectStop));
+        return;
+    }
+    Connect(controls, sink);
 }
 
 } // namespace qvr

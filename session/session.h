@@ -64,6 +64,8 @@ struct TSessionEvent {
         WriteConfirmed, // Register: the low byte of the register a write echo names
         TimeoutStart,   // start the reply time-out unless it is running
         TimeoutStop,
+        ReconnectStart, // the link was lost: try Reconnect every interval
+        ReconnectStop,  // the link is up again
     };
     Kind What = Kind::Link;
     TLinkChange Link = TLinkChange::Up;
@@ -97,8 +99,8 @@ public:
     // open. A failing listing gives none.
     std::vector<std::string> ListAdapters();
 
-    // The connect button: ends the connection while the link is up, else
-    // connects to the chosen adapter.
+    // The connect button: ends the connection while the link is up (or the
+    // reconnect tries while they run), else connects to the chosen adapter.
     void ConnectButton(const TCycleControls &controls, const TEventSink &sink);
     // The operator chose an adapter: it becomes the one to open and is
     // connected, closing the link first when it is up.
@@ -117,6 +119,12 @@ public:
     // Any request; logged whether or not the link is up.
     void SendFrame(std::uint8_t address, std::uint8_t function, std::uint16_t word1,
                    std::uint16_t word2, std::uint16_t word3, const TEventSink &sink);
+    // Reconnecting by itself: when on, a link lost (never one the operator
+    // ended) starts the reconnect tries; each is what a press of the connect
+    // button does while the link is down, until the link is up.
+    void SetReconnect(bool enabled) { reconnect_ = enabled; }
+    void Reconnect(const TCycleControls &controls, const TEventSink &sink);
+    bool Reconnecting() const { return reconnecting_; }
     // A new sensor count: the first `activeCount` readings become 0, the rest
     // have none.
     void ResetReadings(int activeCount) { model_.ResetReadings(activeCount); }
@@ -135,6 +143,8 @@ private:
     void TakeLinkEvents(const TEventSink &sink);
 
     IPause &pause_;
+    bool reconnect_ = false;
+    bool reconnecting_ = false;
     CFtdi link_;
     TReceiver receiver_;
     TMeasurementModel model_;

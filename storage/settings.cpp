@@ -659,4 +659,30 @@ std::vector<std::string> AdapterPorts(const QString &configPath)
     return ports;
 }
 
+TReconnectSettings ReconnectSettingsFromText(const QByteArray &data)
+{
+    TReconnectSettings settings;
+    CSimpleIniA ini(true, false);
+    if (ini.LoadData(data.constData(), static_cast<size_t>(data.size())) < 0)
+        return settings;
+    const char *enabled = ini.GetValue("Reconnect", "Enabled", "");
+    settings.Enabled = QByteArray(enabled).trimmed() == "1";
+    bool ok = false;
+    const int interval =
+        QByteArray(ini.GetValue("Reconnect", "IntervalMs", "")).trimmed().toInt(&ok, 10);
+    if (ok)
+        settings.IntervalMs = std::max(interval, TReconnectSettings::kMinIntervalMs);
+    return settings;
+}
+
+TReconnectSettings ReconnectSettings(const QString &configPath)
+{
+    std::optional<QByteArray> text;
+    try {
+        text = ReadExisting(configPath);
+    } catch (const TSettingsError &) {
+    }
+    return text ? ReconnectSettingsFromText(*text) : TReconnectSettings{};
+}
+
 } // namespace qvr

@@ -124,4 +124,24 @@ QString SettingsPath(const QString &exeDir, const QString &userDir = UserSetting
 // when there is no regular file at `configPath` or no such section.
 std::vector<std::string> AdapterPorts(const QString &configPath);
 
+// Section [Reconnect]: whether the link is opened again by itself after it
+// was lost, and how often it is tried. Read at start; the program never
+// writes it (SaveSettings keeps other sections as they are).
+struct TReconnectSettings {
+    static constexpr int kDefaultIntervalMs = 2000;
+    static constexpr int kMinIntervalMs = 500;
+    bool Enabled = false;
+    int IntervalMs = kDefaultIntervalMs;
+    bool operator==(const TReconnectSettings &o) const
+    {
+        return Enabled == o.Enabled && IntervalMs == o.IntervalMs;
+    }
+};
+
+// Enabled is on for "1" alone; IntervalMs is a decimal integer, raised to
+// kMinIntervalMs, the default when missing or not a number an int holds. The defaults
+// when there is no regular file or no section.
+TReconnectSettings ReconnectSettingsFromText(const QByteArray &data);
+TReconnectSettings ReconnectSettings(const QString &configPath);
+
 } // namespace qvr

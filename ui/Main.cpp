@@ -137,6 +137,9 @@ void TFMain::SetUpComponents()
     saveTimer_ = new QTimer(this);
     saveTimer_->setObjectName(QStringLiteral("SaveTimer"));
     saveTimer_->setInterval(100);
+    // Runs only while the link is tried again after a loss ([Reconnect]).
+    reconnectTimer_ = new QTimer(this);
+    reconnectTimer_->setObjectName(QStringLiteral("ReconnectTimer"));
     // Ticks are delivered by the event loop, so none can come before the
     // window has been created and shown.
     usbTimer_->start();
@@ -175,6 +178,7 @@ void TFMain::WireEvents()
     connect(form_.SpeedButton5, &QToolButton::clicked, this, &TFMain::SpeedButton5Click);
     connect(usbTimer_, &QTimer::timeout, this, &TFMain::UsbTimerTimer);
     connect(timeoutTimer_, &QTimer::timeout, this, &TFMain::TimeoutTimerTimer);
+    connect(reconnectTimer_, &QTimer::timeout, this, &TFMain::ReconnectTimerTimer);
     connect(saveTimer_, &QTimer::timeout, this, &TFMain::SaveTimerTimer);
 }
 

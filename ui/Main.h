@@ -41,6 +41,7 @@ public:
     QTimer *UsbTimer() const { return usbTimer_; }
     QTimer *TimeoutTimer() const { return timeoutTimer_; }
     QTimer *SaveTimer() const { return saveTimer_; }
+    QTimer *ReconnectTimer() const { return reconnectTimer_; }
     QFileDialog *SaveDialog() const { return saveDialog_; }
     // Series, gauge and status-bar panel by index (sensor index 0..15, panel 0..2).
     QCPGraph *Series(int index) const { return chart_->Series(index); }
@@ -89,6 +90,7 @@ public:
     void UsbTimerTimer();
     void TimeoutTimerTimer();
     void SaveTimerTimer();
+    void ReconnectTimerTimer();
 
     // Starts a timer unless it is already running: enabling a running timer
     // must not restart its interval.
@@ -134,6 +136,7 @@ private:
     QTimer *usbTimer_ = nullptr;
     QTimer *timeoutTimer_ = nullptr;
     QTimer *saveTimer_ = nullptr;
+    QTimer *reconnectTimer_ = nullptr;
     QFileDialog *saveDialog_ = nullptr;
     std::unique_ptr<qvr::TLineChart> chart_;
     std::array<TCGauge *, qvr::kSensorCount> gauges_{};

@@ -29,6 +29,11 @@ void TFMain::TimeoutTimerTimer()
     session_.TimedOut(CycleControls(), show_);
 }
 
+void TFMain::ReconnectTimerTimer()
+{
+    session_.Reconnect(CycleControls(), show_);
+}
+
 void TFMain::PollNextSensor()
 {
     session_.PollNextSensor(CycleControls(), show_);
@@ -80,6 +85,12 @@ void TFMain::Show(const qvr::TSessionEvent &e)
         break;
     case Kind::TimeoutStop:
         timeoutTimer_->stop();
+        break;
+    case Kind::ReconnectStart:
+        reconnectTimer_->start();
+        break;
+    case Kind::ReconnectStop:
+        reconnectTimer_->stop();
         break;
     }
 }

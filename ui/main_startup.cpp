@@ -14,6 +14,9 @@ void TFMain::FormCreate()
     // remaining steps are skipped.
     qvr::ShowSettings(*this, qvr::LoadSettings(configPath_));
     settingsLoaded_ = true;
+    const qvr::TReconnectSettings reconnect = qvr::ReconnectSettings(configPath_);
+    session_.SetReconnect(reconnect.Enabled);
+    reconnectTimer_->setInterval(reconnect.IntervalMs);
     SetupSensorDisplay(form_.SensorCnt->currentIndex() + 1);
     // The link comes up here, before polling is switched on: the first read
     // request goes out when UpdateData is ticked below.

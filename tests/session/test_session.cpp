@@ -25,6 +25,8 @@ using Fault = TSimulatedBus::Fault;
 // written down as "<ms> <event>".
 class TRun {
 public:
+    static constexpr int kReconnectIntervalMs = 500;
+
     TRun() : bus_([this] { return nowUs_; }) { bus_.SetSpikeRate(0); }
 
     TSimulatedBus &Bus() { return bus_; }
@@ -41,12 +43,17 @@ public:
                 next = nextTickUs_;
             if (timeoutAtUs_ && *timeoutAtUs_ < next)
                 next = *timeoutAtUs_;
+            if (reconnectAtUs_ && *reconnectAtUs_ < next)
+                next = *reconnectAtUs_;
             if (next > endUs)
                 break;
             nowUs_ = next;
             if (timeoutAtUs_ && *timeoutAtUs_ == next) {
                 timeoutAtUs_.reset();
                 session_.TimedOut(Controls, sink_);
+            } else if (reconnectAtUs_ && *reconnectAtUs_ == next) {
+                *reconnectAtUs_ += kReconnectIntervalMs * 1000;
+                session_.Reconnect(Controls, sink_);
             } else {
                 nextTickUs_ += qvr::kReceiveTickMs * 1000;
                 session_.ReceiveTick(Controls, sink_);
@@ -87,6 +94,12 @@ private:
         case Kind::TimeoutStop:
             timeoutAtUs_.reset();
             break;
+        case Kind::ReconnectStart:
+            reconnectAtUs_ = nowUs_ + kReconnectIntervalMs * 1000;
+            break;
+        case Kind::ReconnectStop:
+            reconnectAtUs_.reset();
+            break;
         default:
             break;
         }
@@ -114,6 +127,10 @@ private:
             return "timeout start";
         case Kind::TimeoutStop:
             return "timeout stop";
+        case Kind::ReconnectStart:
+            return "reconnect start";
+        case Kind::ReconnectStop:
+            return "reconnect stop";
         }
         return "?";
     }
@@ -127,6 +144,7 @@ private:
     bool tickOn_ = true;
     std::int64_t nextTickUs_ = qvr::kReceiveTickMs * 1000;
     std::optional<std::int64_t> timeoutAtUs_;
+    std::optional<std::int64_t> reconnectAtUs_;
 };
 
 struct CycleRow {
@@ -248,5 +266,74 @@ TEST(SessionLink, ButtonEndsAndRestartsTheLink)
               "70 disconnecting\n70 closed\n260 timeout stop\n"
               "300 connecting\n300 up\n300 timeout start\n302 TX 50\n");
 }
+
+// Unplugged at 70 ms (after the second request), plugged back at 900 ms,
+// the operator's button pressed at `pressMs`.
+struct ReconnectRow {
+    const char *name;
+    bool reconnect;
+    int pressMs;
+    const char *events;
+};
+
+void PrintTo(const ReconnectRow &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class Reconnect : public ::testing::TestWithParam<ReconnectRow> {};
+
+TEST_P(Reconnect, AfterAnUnplug)
+{
+    const ReconnectRow &row = GetParam();
+    TRun run;
+    run.Controls = {true, 0};
+    run.Session().SetReconnect(row.reconnect);
+    run.Session().ListAdapters();
+    run.Session().ConnectButton(run.Controls, run.Sink());
+    const std::pair<int, std::function<void()>> steps[] = {
+        {70, [&] { run.Bus().Unplug(); }},
+        {row.pressMs, [&] { run.Session().ConnectButton(run.Controls, run.Sink()); }},
+        {900, [&] { run.Bus().Plug(); }},
+        {1100, [] {}},
+    };
+    for (const auto &[ms, step] : steps) {
+        if (ms < 0)
+            continue;
+        run.RunUntil(ms);
+        step();
+    }
+    EXPECT_EQ(run.Events(), row.events);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Unplugged, Reconnect,
+    ::testing::Values(
+        // Each try is a connect: while unplugged it finds no adapter; once
+        // plugged the link comes up and polling goes on with the next request.
+        ReconnectRow{"TriesEveryIntervalUntilTheAdapterIsBack", true, -1,
+                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
+                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
+                     "62 TX 50\n80 lost\n80 reconnect start\n260 timeout stop\n"
+                     "580 connecting\n580 no adapters\n"
+                     "1080 connecting\n1080 up\n1080 reconnect stop\n1080 timeout start\n"
+                     "1082 TX 50\n"},
+        ReconnectRow{"OffNothingHappens", false, -1,
+                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
+                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
+                     "62 TX 50\n80 lost\n260 timeout stop\n"},
+        // The button, captioned "Rozłącz" since the last try, ends the tries.
+        ReconnectRow{"TheButtonEndsTheTries", true, 600,
+                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
+                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
+                     "62 TX 50\n80 lost\n80 reconnect start\n260 timeout stop\n"
+                     "580 connecting\n580 no adapters\n"
+                     "600 disconnecting\n600 reconnect stop\n"},
+        // A link the operator ended is never tried again.
+        ReconnectRow{"NeverAfterTheOperatorEndedTheLink", true, 65,
+                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
+                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
+                     "62 TX 50\n65 disconnecting\n65 closed\n260 timeout stop\n"}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

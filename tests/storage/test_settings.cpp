@@ -778,6 +778,36 @@ TEST(AdapterPorts, NoRegularFileNoPortsAndNoWait)
 
 // A file that is not valid UTF-8 is Windows-1250. The bytes here are written
 // out by hand: "\xA3\xF3" "d\x9F" is "Łódź" in Windows-1250.
+// [Reconnect]: off unless Enabled is 1; the interval at least 500 ms. The
+// program never writes the section: a save keeps it as found.
+TEST(ReconnectSettings, ReadAsFoundAndKeptBySave)
+{
+    const struct {
+        const char *text;
+        TReconnectSettings expected;
+    } rows[] = {
+        {"[Options]\n", {false, 2000}},
+        {"[Reconnect]\nEnabled=1\n", {true, 2000}},
+        {"[reconnect]\nenabled = 1\nintervalms = 750\n", {true, 750}},
+        {"[Reconnect]\nEnabled=yes\nIntervalMs=100\n", {false, 500}},
+        {"[Reconnect]\nEnabled=0\nIntervalMs=abc\n", {false, 2000}},
+        {"[Reconnect]\nEnabled=2\nIntervalMs=-5\n", {false, 500}},
+        {"[Reconnect]\nEnabled=1\nIntervalMs=99999999999\n", {true, 2000}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text);
+        const QByteArray text(row.text);
+        const TReconnectSettings read = ReconnectSettingsFromText(text);
+        EXPECT_EQ(read.Enabled, row.expected.Enabled);
+        EXPECT_EQ(read.IntervalMs, row.expected.IntervalMs);
+        const QByteArray saved = SettingsTextWith(text, SettingsFromText(text));
+        EXPECT_TRUE(ReconnectSettingsFromText(saved) == read);
+        if (text.contains("econnect")) {
+            EXPECT_TRUE(saved.contains(text.mid(text.indexOf('['))));
+        }
+    }
+}
+
 TEST(SettingsEncoding, ValuesReadAndWrittenInTheFileEncoding)
 {
     const QByteArray adapters1250 = "[Adapters]\n; \xA3\xF3"

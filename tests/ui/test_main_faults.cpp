@@ -106,7 +106,7 @@ protected:
             [config] { return qvr::AdapterPorts(config); },
             [] { return std::vector<qvr::TPortRecord>{}; });
         window_ = std::make_unique<TFMain>(
-            *library_, qvr::test::SettingsFile("[Options]\nSensorCount=2\nCoeff=1\n"));
+            *library_, qvr::test::SettingsFile("[Options]\nSensorCount=2\nCoeff=1\n" + settings_));
         window_->FormCreate();
         ASSERT_EQ(window_->Form().UsbBox->count(), 1);
     }
@@ -192,6 +192,8 @@ protected:
     static int FileLines(const QString &path) { return FileBytes(path).count("\r\n"); }
 
     bool eventLoop_ = false;
+    // More of the settings file than [Options].
+    QByteArray settings_;
     QTemporaryDir dir_;
     std::unique_ptr<TModbusPeer> peer_;
     std::unique_ptr<qvr::TSerialPortLibrary> library_;
@@ -300,6 +302,89 @@ TEST_P(Unplugged, LinkDownAtOnceThenPollingAndLogResumeAfterConnect)
 }
 
 // --- A full disk, a vanishing folder ------------------------------------------------------
+
+// --- Reconnecting by itself ([Reconnect]) ---------------------------------------------------
+
+class ReconnectByItself : public PeerWindow, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        eventLoop_ = true;
+        settings_ =
+            QByteArray("[Reconnect]\nEnabled=") + (GetParam() ? "1" : "0") + "\nIntervalMs=500\n";
+        PeerWindow::SetUp();
+    }
+
+    // The event loop with the window's own timers, no click, for `ms`.
+    void Run(int ms)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < end) {
+            QApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
+    // Slave addresses of the traffic log's requests from line `first` on.
+    std::vector<int> RequestsFrom(int first)
+    {
+        std::vector<int> addresses;
+        int n = 0;
+        for (QTextBlock b = w().Form().UartLog->document()->begin(); b.isValid(); b = b.next())
+            if (b.text().startsWith(QStringLiteral("TX: ")) && n++ >= first)
+                addresses.push_back(b.text().mid(4, 2).toInt(nullptr, 16));
+        return addresses;
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Option, ReconnectByItself, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "On" : "Off"; });
+
+// The adapter goes away and comes back under the same path: with the option
+// on the link returns without a click and polling and logging carry on
+// where they stopped; with it off nothing happens until the operator acts.
+TEST_P(ReconnectByItself, TheLinkReturnsWithoutAClickOnlyWhenAsked)
+{
+    const bool on = GetParam();
+    const QString log = dir_.filePath("pomiary.csv");
+    StartLogging(log);
+    ASSERT_TRUE(TickUntil([&] { return Shows(kRegister0); }));
+    w().SaveTimerTimer();
+
+    peer().HangUp();
+    ASSERT_TRUE(TickUntil([&] { return !w().Link()->IsOpen(); }));
+    EXPECT_EQ(w().PanelText(1), kLinkLost);
+    EXPECT_EQ(w().ReconnectTimer()->isActive(), on);
+    const QByteArray logged = FileBytes(log);
+    ASSERT_TRUE(peer().ComeBack());
+    const int sent = TxLines();
+    const int requests = Requests();
+    peer().SetRegister(0, kRegister0 + 1, 50);
+
+    Run(1500);
+    // Polling stops; the last request is answered or times out.
+    w().Form().UpdateData->setChecked(false);
+    Run(300);
+
+    EXPECT_EQ(w().Link()->IsOpen(), on);
+    EXPECT_EQ(w().PanelText(1), on ? kLinkUp : kLinkLost);
+    EXPECT_FALSE(w().ReconnectTimer()->isActive());
+    // Every request since reached the sensors once, in the cycle's order.
+    EXPECT_EQ(TxLines() - sent, Requests() - requests);
+    const std::vector<int> after = RequestsFrom(sent);
+    for (std::size_t i = 1; i < after.size(); ++i)
+        EXPECT_EQ(after[i], after[i - 1] == 52 ? 50 : after[i - 1] + 1) << i;
+    const QByteArray now = FileBytes(log);
+    EXPECT_TRUE(now.startsWith(logged));
+    if (on) {
+        EXPECT_GE(after.size(), 10u);
+        EXPECT_TRUE(Shows(kRegister0 + 1));
+        EXPECT_GT(now.size(), logged.size());
+    } else {
+        EXPECT_TRUE(after.empty());
+        EXPECT_EQ(now, logged);
+    }
+}
 
 TEST_F(PeerWindow, FullDiskReportedAndPollingGoesOn)
 {
