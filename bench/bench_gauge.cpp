@@ -12,7 +12,7 @@ const int kLeft[16] = {16, 41, 67, 93, 119, 144, 170, 196, 222, 247, 273, 299, 3
 
 void ConfigureAsWindowGauge(TCGauge &g)
 {
-    g.SeTCGaugeKind(TCGauge::gkVerticalBar);
+    g.SetKind(TCGauge::gkVerticalBar);
     g.setFont(QFont("Tahoma", 8));
     g.SetFontOrientation(900);
 }

@@ -85,7 +85,7 @@ TLineVerdict CheckLogLine(std::string_view line, const TReadings &readings, int 
         if (raw == kMissing) {
             if (percent != kMissing || scaled != kMissing)
                 return TLineVerdict::Malformed;
-            attributed = attributed && readings[i] == NoReading;
+            attributed = attributed && readings[i] == kNoReading;
             continue;
         }
         const std::optional<double> percentValue = TwoDecimals(percent, decimal);

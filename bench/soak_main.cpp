@@ -518,13 +518,13 @@ void TSoak::SaveTick()
 }
 
 // Every reading is a value its sensor sent in this round or the one before,
-// or NoReading. The one exception is the 0 that the display set-up puts in
+// or kNoReading. The one exception is the 0 that the display set-up puts in
 // the entry of a sensor that has not been read yet.
 bool TSoak::Attributed(const qvr::TReadings &readings, bool &resetZero) const
 {
     for (int i = 0; i < qvr::kSensorCount; ++i) {
         const std::uint32_t value = readings[i];
-        if (value == qvr::NoReading)
+        if (value == qvr::kNoReading)
             continue;
         bool found = false;
         for (const TSent &s : sent_[i])
@@ -618,7 +618,8 @@ void TSoak::PrintPeriod(const char *label)
     }
     std::printf("%s  %5.2f  %10.3f  %.3f  %6ld/%-6ld  %9ld  %9ld  %10d  %9ld  %6ld  %6.0f\n", label,
                 rate, clean, ratio, period_.cleanRounds, period_.rounds, kib, points,
-                window_.Form().UartLog->blockCount(), linesRead_, linkLosses_, wall_.elapsed() / 1000.0);
+                window_.Form().UartLog->blockCount(), linesRead_, linkLosses_,
+                wall_.elapsed() / 1000.0);
     std::fflush(stdout);
     period_ = TPeriod{};
     period_.startUs = nowUs_;

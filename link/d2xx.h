@@ -25,8 +25,7 @@ constexpr FtStatus FT_OTHER_ERROR = 18;
 // call given it fails without touching anything.
 constexpr FtHandle kNoHandle = 0;
 
-// Flags of the listing and open calls.
-constexpr std::uint32_t FT_LIST_ALL = 0x20000000;
+// Flag of the open call.
 constexpr std::uint32_t FT_OPEN_BY_DESCRIPTION = 2;
 
 // Line settings.

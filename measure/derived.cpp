@@ -44,7 +44,7 @@ QString GridText(std::uint32_t raw, const QString &coeffText)
 
 int GaugeValue(std::uint32_t entry)
 {
-    if (entry == NoReading)
+    if (entry == kNoReading)
         return 0;
     return static_cast<int>(Percent(entry));
 }

@@ -10,7 +10,7 @@ namespace qvr {
 
 // A reading table entry without a valid reading (a sensor reporting 65535 is
 // indistinguishable from it).
-constexpr std::uint32_t NoReading = 0xFFFF;
+constexpr std::uint32_t kNoReading = 0xFFFF;
 // Raw counts at full scale: the sensors' 10-bit range.
 constexpr std::uint32_t kFullScale = 1023;
 
@@ -27,7 +27,7 @@ QString PercentText(std::uint32_t raw);
 QString ScaledText(std::uint32_t raw, const QString &coeffText);
 // The grid's value cell: "[512] [50,05 %] [512]".
 QString GridText(std::uint32_t raw, const QString &coeffText);
-// A gauge's progress: the integer part of the percent, 0 for NoReading.
+// A gauge's progress: the integer part of the percent, 0 for kNoReading.
 int GaugeValue(std::uint32_t entry);
 
 } // namespace qvr

@@ -31,14 +31,14 @@ std::optional<std::uint8_t> TMeasurementModel::PollNextSensor(bool linkUp, bool 
 
 void TMeasurementModel::TimedOut()
 {
-    sensorReading_[polledIndex_] = NoReading;
+    sensorReading_[polledIndex_] = kNoReading;
     outstanding_ = false;
 }
 
 void TMeasurementModel::ResetReadings(int activeCount)
 {
     for (int i = 0; i < kSensorCount; ++i)
-        sensorReading_[i] = i < activeCount ? 0 : NoReading;
+        sensorReading_[i] = i < activeCount ? 0 : kNoReading;
 }
 
 std::optional<TReadOutcome>

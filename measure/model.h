@@ -52,7 +52,7 @@ public:
     std::optional<std::uint8_t> PollNextSensor(bool linkUp, bool pollingOn, int sensorCountIndex);
     // The reply time-out: the polled sensor has no reading.
     void TimedOut();
-    // Entries of the `activeCount` first sensors become 0, the others NoReading.
+    // Entries of the `activeCount` first sensors become 0, the others kNoReading.
     void ResetReadings(int activeCount);
     // A read reply from `address` carrying `dataLength` bytes after its byte
     // count. Nothing for a reply too short to hold a register: only bytes the

@@ -102,7 +102,7 @@ const QString &RegionalDecimalSeparator()
 
 std::optional<double> ParseRegionalReal(const QString &text)
 {
-    static const QLocale c = [] {
+    static const QLocale kCLocale = [] {
         QLocale locale = QLocale::c();
         locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
         return locale;
@@ -115,7 +115,7 @@ std::optional<double> ParseRegionalReal(const QString &text)
         plain.replace(separator, QStringLiteral("."));
     }
     bool ok = false;
-    const double value = c.toDouble(plain, &ok);
+    const double value = kCLocale.toDouble(plain, &ok);
     if (!ok || !std::isfinite(value))
         return std::nullopt;
     return value;

@@ -14,7 +14,7 @@ TSensorSignal::TSensorSignal(std::mt19937 &rng)
     std::uniform_real_distribution<double> phase(0.0, 2 * kPi);
     std::uniform_real_distribution<double> period(20.0, 120.0);
     std::uniform_real_distribution<double> amplitude(420.0, 505.0);
-    for (TWave &w : m_waves) {
+    for (TWave &w : waves_) {
         w.Phase = phase(rng);
         w.PeriodS = period(rng);
         w.Amplitude = amplitude(rng);
@@ -25,7 +25,7 @@ double TSensorSignal::At(int address, double seconds) const
 {
     if (!IsSensorAddress(address))
         return 0;
-    const TWave &w = m_waves[static_cast<std::size_t>(address - kFirstAddress)];
+    const TWave &w = waves_[static_cast<std::size_t>(address - kFirstAddress)];
     return 511.5 + w.Amplitude * std::sin(2 * kPi * seconds / w.PeriodS + w.Phase);
 }
 

@@ -31,7 +31,7 @@ private:
         double PeriodS = 60;
         double Amplitude = 500;
     };
-    std::array<TWave, kSensorCount> m_waves;
+    std::array<TWave, kSensorCount> waves_;
 };
 
 } // namespace qvr

@@ -59,23 +59,23 @@ TSimulatedBus::Clock TSimulatedBus::SteadyClock()
 }
 
 TSimulatedBus::TSimulatedBus(Clock clock, std::uint32_t seed)
-    : m_clock(std::move(clock)), m_originUs(m_clock()), m_rng(seed), m_signal(m_rng)
+    : clock_(std::move(clock)), originUs_(clock_()), rng_(seed), signal_(rng_)
 {
 }
 
 FtStatus TSimulatedBus::Enter(Call call, const FtHandle *handle)
 {
-    ++m_calls[static_cast<std::size_t>(call)];
+    ++calls_[static_cast<std::size_t>(call)];
     if (handle) {
-        if (*handle == kNoHandle || *handle != m_handle)
+        if (*handle == kNoHandle || *handle != handle_)
             return FT_INVALID_HANDLE;
-        if (m_handleLost && call != Call::Close)
+        if (handleLost_ && call != Call::Close)
             return FT_IO_ERROR;
     }
-    const auto armed = m_failNext.find(call);
-    if (armed != m_failNext.end()) {
+    const auto armed = failNext_.find(call);
+    if (armed != failNext_.end()) {
         const FtStatus status = armed->second;
-        m_failNext.erase(armed);
+        failNext_.erase(armed);
         return status;
     }
     return FT_OK;
@@ -88,9 +88,9 @@ FtStatus TSimulatedBus::ListDevices(std::vector<std::string> &descriptions, std:
         return status;
     if (!count)
         return FT_INVALID_PARAMETER;
-    *count = m_plugged ? 1 : 0;
+    *count = plugged_ ? 1 : 0;
     descriptions.clear();
-    if (m_plugged && maxCount > 0)
+    if (plugged_ && maxCount > 0)
         descriptions.emplace_back(kDescription);
     return FT_OK;
 }
@@ -101,7 +101,7 @@ FtStatus TSimulatedBus::CreateDeviceInfoList(std::uint32_t *count)
         return status;
     if (!count)
         return FT_INVALID_PARAMETER;
-    *count = m_plugged ? 1 : 0;
+    *count = plugged_ ? 1 : 0;
     return FT_OK;
 }
 
@@ -112,7 +112,7 @@ FtStatus TSimulatedBus::GetDeviceInfoDetail(std::uint32_t index, DeviceDetails &
         return status;
     if (!handle)
         return FT_INVALID_PARAMETER;
-    if (!m_plugged || index != 0)
+    if (!plugged_ || index != 0)
         return FT_DEVICE_NOT_FOUND;
     details.Flags = IsOpen() ? kFlagOpened : 0;
     details.Type = 0;
@@ -120,7 +120,7 @@ FtStatus TSimulatedBus::GetDeviceInfoDetail(std::uint32_t index, DeviceDetails &
     details.LocId = 0x11;
     details.SerialNumber = kSerialNumber;
     details.Description = kDescription;
-    *handle = m_handle;
+    *handle = handle_;
     return FT_OK;
 }
 
@@ -136,20 +136,20 @@ FtStatus TSimulatedBus::OpenEx(const std::string &description, std::uint32_t fla
         return status;
     if (flags != FT_OPEN_BY_DESCRIPTION)
         return FT_INVALID_PARAMETER;
-    if (!m_plugged || description != kDescription)
+    if (!plugged_ || description != kDescription)
         return FT_DEVICE_NOT_FOUND;
     if (IsOpen())
         return FT_DEVICE_NOT_OPENED; // busy: one open at a time
-    m_handle = m_nextHandle++;
-    m_handleLost = false;
-    m_baud = 9600;
-    m_wordLength = FT_BITS_8;
-    m_stopBits = FT_STOP_BITS_1;
-    m_parity = FT_PARITY_NONE;
-    m_flow = FT_FLOW_NONE;
-    m_purgeMask = 0;
-    m_rx.clear();
-    *handle = m_handle;
+    handle_ = nextHandle_++;
+    handleLost_ = false;
+    baud_ = 9600;
+    wordLength_ = FT_BITS_8;
+    stopBits_ = FT_STOP_BITS_1;
+    parity_ = FT_PARITY_NONE;
+    flow_ = FT_FLOW_NONE;
+    purgeMask_ = 0;
+    rx_.clear();
+    *handle = handle_;
     return FT_OK;
 }
 
@@ -159,7 +159,7 @@ FtStatus TSimulatedBus::SetBaudRate(FtHandle handle, std::uint32_t baud)
         return status;
     if (baud == 0)
         return FT_INVALID_PARAMETER;
-    m_baud = baud;
+    baud_ = baud;
     return FT_OK;
 }
 
@@ -168,9 +168,9 @@ FtStatus TSimulatedBus::SetDataCharacteristics(FtHandle handle, std::uint8_t wor
 {
     if (const FtStatus status = Enter(Call::SetDataCharacteristics, &handle))
         return status;
-    m_wordLength = wordLength;
-    m_stopBits = stopBits;
-    m_parity = parity;
+    wordLength_ = wordLength;
+    stopBits_ = stopBits;
+    parity_ = parity;
     return FT_OK;
 }
 
@@ -179,7 +179,7 @@ FtStatus TSimulatedBus::SetFlowControl(FtHandle handle, std::uint16_t flow, std:
 {
     if (const FtStatus status = Enter(Call::SetFlowControl, &handle))
         return status;
-    m_flow = flow;
+    flow_ = flow;
     return FT_OK;
 }
 
@@ -187,7 +187,7 @@ FtStatus TSimulatedBus::Purge(FtHandle handle, std::uint32_t mask)
 {
     if (const FtStatus status = Enter(Call::Purge, &handle))
         return status;
-    m_purgeMask = mask;
+    purgeMask_ = mask;
     if (mask & FT_PURGE_RX)
         DropReceived();
     return FT_OK;
@@ -201,7 +201,7 @@ FtStatus TSimulatedBus::GetStatus(FtHandle handle, std::uint32_t *rxQueue, std::
     if (!rxQueue || !txQueue || !eventStatus)
         return FT_INVALID_PARAMETER;
     *rxQueue = VisibleBytes();
-    const std::int64_t sending = m_txFreeUs - Now();
+    const std::int64_t sending = txFreeUs_ - Now();
     const std::int64_t byteUs = WireTimeUs(1);
     *txQueue = sending > 0 ? static_cast<std::uint32_t>((sending + byteUs - 1) / byteUs) : 0;
     *eventStatus = 0;
@@ -218,9 +218,9 @@ FtStatus TSimulatedBus::Read(FtHandle handle, void *buffer, std::uint32_t toRead
     const std::int64_t now = Now();
     auto *out = static_cast<std::uint8_t *>(buffer);
     std::uint32_t n = 0;
-    while (n < toRead && !m_rx.empty() && m_rx.begin()->first <= now) {
-        out[n++] = m_rx.begin()->second;
-        m_rx.erase(m_rx.begin());
+    while (n < toRead && !rx_.empty() && rx_.begin()->first <= now) {
+        out[n++] = rx_.begin()->second;
+        rx_.erase(rx_.begin());
     }
     *bytesRead = n;
     return FT_OK;
@@ -234,11 +234,11 @@ FtStatus TSimulatedBus::Write(FtHandle handle, const void *buffer, std::uint32_t
     if (!bytesWritten || (!buffer && toWrite > 0))
         return FT_INVALID_PARAMETER;
     const auto *in = static_cast<const std::uint8_t *>(buffer);
-    m_lastRequest.assign(in, in + toWrite);
+    lastRequest_.assign(in, in + toWrite);
     *bytesWritten = toWrite;
-    const std::int64_t start = std::max(Now(), m_txFreeUs);
-    m_txFreeUs = start + WireTimeUs(toWrite);
-    HandleRequest(m_lastRequest, m_txFreeUs);
+    const std::int64_t start = std::max(Now(), txFreeUs_);
+    txFreeUs_ = start + WireTimeUs(toWrite);
+    HandleRequest(lastRequest_, txFreeUs_);
     return FT_OK;
 }
 
@@ -246,9 +246,9 @@ FtStatus TSimulatedBus::Close(FtHandle handle)
 {
     if (const FtStatus status = Enter(Call::Close, &handle))
         return status;
-    m_handle = kNoHandle;
-    m_handleLost = false;
-    m_rx.clear();
+    handle_ = kNoHandle;
+    handleLost_ = false;
+    rx_.clear();
     return FT_OK;
 }
 
@@ -265,33 +265,33 @@ TSimulatedBus::Fault TSimulatedBus::SensorFault(std::uint8_t address) const
 
 void TSimulatedBus::InjectFault(Fault fault, int address)
 {
-    m_injected.emplace_back(address, fault);
+    injected_.emplace_back(address, fault);
 }
 
 void TSimulatedBus::ClearFaults()
 {
-    for (TSensor &s : m_sensors)
+    for (TSensor &s : sensors_)
         s.Persistent = Fault::None;
-    m_injected.clear();
-    m_failNext.clear();
+    injected_.clear();
+    failNext_.clear();
 }
 
 void TSimulatedBus::Unplug()
 {
-    m_plugged = false;
+    plugged_ = false;
     if (IsOpen())
-        m_handleLost = true;
-    m_rx.clear();
+        handleLost_ = true;
+    rx_.clear();
 }
 
 void TSimulatedBus::Plug()
 {
-    m_plugged = true;
+    plugged_ = true;
 }
 
 void TSimulatedBus::FailNextCall(Call call, FtStatus status)
 {
-    m_failNext[call] = status;
+    failNext_[call] = status;
 }
 
 std::optional<std::uint16_t> TSimulatedBus::StoredRegister(std::uint8_t address,
@@ -316,39 +316,31 @@ std::optional<std::uint16_t> TSimulatedBus::StoredRegister(std::uint8_t address,
 
 std::uint32_t TSimulatedBus::VisibleBytes() const
 {
-    const auto end = m_rx.upper_bound(Now());
-    return static_cast<std::uint32_t>(std::distance(m_rx.begin(), end));
-}
-
-std::optional<std::int64_t> TSimulatedBus::NextArrivalUs() const
-{
-    const auto next = m_rx.upper_bound(Now());
-    if (next == m_rx.end())
-        return std::nullopt;
-    return next->first;
+    const auto end = rx_.upper_bound(Now());
+    return static_cast<std::uint32_t>(std::distance(rx_.begin(), end));
 }
 
 double TSimulatedBus::Signal(std::uint8_t address, std::int64_t timeUs) const
 {
-    return m_signal.At(address, static_cast<double>(timeUs - m_originUs) / 1e6);
+    return signal_.At(address, static_cast<double>(timeUs - originUs_) / 1e6);
 }
 
 void TSimulatedBus::HandleRequest(const std::vector<std::uint8_t> &frame, std::int64_t requestEndUs)
 {
     // An RTU slave keeps quiet about frames it cannot trust or that are not its own.
     if (!CrcMatches(frame)) {
-        ++m_corruptRequests;
+        ++corruptRequests_;
         return;
     }
     const std::uint8_t address = frame[0];
-    ++m_requests[address];
+    ++requests_[address];
     if (!IsSensor(address))
         return;
     std::vector<std::uint8_t> reply = Answer(frame);
     if (reply.empty())
         return;
 
-    std::int64_t start = requestEndUs + m_turnaroundUs;
+    std::int64_t start = requestEndUs + turnaroundUs_;
     std::size_t gapAfter = 0;
     std::int64_t gapUs = 0;
     const Fault fault = TakeFault(address);
@@ -362,24 +354,24 @@ void TSimulatedBus::HandleRequest(const std::vector<std::uint8_t> &frame, std::i
         reply[reply.size() - 1] ^= 0x5A;
         break;
     case Fault::Exception:
-        reply = ExceptionReply(address, frame[1], m_faultExceptionCode);
+        reply = ExceptionReply(address, frame[1], faultExceptionCode_);
         break;
     case Fault::Garbage:
         reply = Garbage();
         break;
     case Fault::Split:
         gapAfter = reply.size() / 2;
-        gapUs = m_splitGapUs;
+        gapUs = splitGapUs_;
         break;
     case Fault::Late:
-        start = requestEndUs + m_lateDelayUs;
+        start = requestEndUs + lateDelayUs_;
         break;
     }
-    if (m_replyObserver)
-        m_replyObserver(address, fault, reply);
+    if (replyObserver_)
+        replyObserver_(address, fault, reply);
     if (reply.empty())
         return;
-    ++m_repliesSent;
+    ++repliesSent_;
     Schedule(reply, start, gapAfter, gapUs);
 }
 
@@ -444,19 +436,19 @@ bool TSimulatedBus::WriteRegister(std::uint8_t address, std::uint16_t reg, std::
 std::uint16_t TSimulatedBus::Reading(std::uint8_t address)
 {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    if (unit(m_rng) < m_spikeRate)
-        return static_cast<std::uint16_t>(std::uniform_int_distribution<int>(1024, 1200)(m_rng));
-    return m_signal.Reading(address, static_cast<double>(Now() - m_originUs) / 1e6, m_rng);
+    if (unit(rng_) < spikeRate_)
+        return static_cast<std::uint16_t>(std::uniform_int_distribution<int>(1024, 1200)(rng_));
+    return signal_.Reading(address, static_cast<double>(Now() - originUs_) / 1e6, rng_);
 }
 
 TSimulatedBus::Fault TSimulatedBus::TakeFault(std::uint8_t address)
 {
     for (int wanted : {int{address}, kAnyAddress}) {
-        const auto it = std::find_if(m_injected.begin(), m_injected.end(),
+        const auto it = std::find_if(injected_.begin(), injected_.end(),
                                      [wanted](const auto &f) { return f.first == wanted; });
-        if (it != m_injected.end()) {
+        if (it != injected_.end()) {
             const Fault fault = it->second;
-            m_injected.erase(it);
+            injected_.erase(it);
             return fault;
         }
     }
@@ -465,11 +457,11 @@ TSimulatedBus::Fault TSimulatedBus::TakeFault(std::uint8_t address)
 
 std::vector<std::uint8_t> TSimulatedBus::Garbage()
 {
-    const int length = std::uniform_int_distribution<int>(1, 20)(m_rng);
+    const int length = std::uniform_int_distribution<int>(1, 20)(rng_);
     std::uniform_int_distribution<int> byte(0, 255);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
     for (std::uint8_t &b : bytes)
-        b = static_cast<std::uint8_t>(byte(m_rng));
+        b = static_cast<std::uint8_t>(byte(rng_));
     // Random bytes could pass the CRC check by chance; garbage never does.
     if (bytes.size() >= 4 && CrcMatches(bytes))
         bytes.back() ^= 0x01;
@@ -481,13 +473,13 @@ void TSimulatedBus::Schedule(const std::vector<std::uint8_t> &bytes, std::int64_
 {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const std::int64_t pause = gapAfter > 0 && i >= gapAfter ? gapUs : 0;
-        m_rx.emplace(startUs + pause + WireTimeUs(i + 1), bytes[i]);
+        rx_.emplace(startUs + pause + WireTimeUs(i + 1), bytes[i]);
     }
 }
 
 void TSimulatedBus::DropReceived()
 {
-    m_rx.erase(m_rx.begin(), m_rx.upper_bound(Now()));
+    rx_.erase(rx_.begin(), rx_.upper_bound(Now()));
 }
 
 } // namespace qvr

@@ -123,7 +123,7 @@ public:
     // openable again; the old handle stays dead, as after a real unplug.
     void Unplug();
     void Plug();
-    bool IsPlugged() const { return m_plugged; }
+    bool IsPlugged() const { return plugged_; }
 
     // The next call of this kind (with a valid handle, where it takes one)
     // fails once with `status` and changes nothing.
@@ -135,44 +135,40 @@ public:
     // the program shows against what the sensors sent.
     using ReplyObserver = std::function<void(std::uint8_t address, Fault fault,
                                              const std::vector<std::uint8_t> &reply)>;
-    void SetReplyObserver(ReplyObserver observer) { m_replyObserver = std::move(observer); }
+    void SetReplyObserver(ReplyObserver observer) { replyObserver_ = std::move(observer); }
 
     // Tuning.
-    void SetTurnaroundUs(std::int64_t us) { m_turnaroundUs = us; }
-    void SetSplitGapUs(std::int64_t us) { m_splitGapUs = us; }
-    void SetLateDelayUs(std::int64_t us) { m_lateDelayUs = us; }
+    void SetTurnaroundUs(std::int64_t us) { turnaroundUs_ = us; }
+    void SetSplitGapUs(std::int64_t us) { splitGapUs_ = us; }
+    void SetLateDelayUs(std::int64_t us) { lateDelayUs_ = us; }
     // Chance per read reply that the reading is a spike above 1023.
-    void SetSpikeRate(double rate) { m_spikeRate = rate; }
-    void SetFaultExceptionCode(std::uint8_t code) { m_faultExceptionCode = code; }
-    std::int64_t TurnaroundUs() const { return m_turnaroundUs; }
-    std::int64_t SplitGapUs() const { return m_splitGapUs; }
-    std::int64_t LateDelayUs() const { return m_lateDelayUs; }
+    void SetSpikeRate(double rate) { spikeRate_ = rate; }
+    void SetFaultExceptionCode(std::uint8_t code) { faultExceptionCode_ = code; }
+    std::int64_t TurnaroundUs() const { return turnaroundUs_; }
+    std::int64_t SplitGapUs() const { return splitGapUs_; }
+    std::int64_t LateDelayUs() const { return lateDelayUs_; }
 
     // Inspection.
-    bool IsOpen() const { return m_handle != kNoHandle; }
-    FtHandle OpenHandle() const { return m_handle; }
-    std::uint32_t BaudRate() const { return m_baud; }
-    std::uint8_t WordLength() const { return m_wordLength; }
-    std::uint8_t StopBits() const { return m_stopBits; }
-    std::uint8_t Parity() const { return m_parity; }
-    std::uint16_t FlowControl() const { return m_flow; }
-    std::uint32_t LastPurgeMask() const { return m_purgeMask; }
+    bool IsOpen() const { return handle_ != kNoHandle; }
+    std::uint32_t BaudRate() const { return baud_; }
+    std::uint8_t WordLength() const { return wordLength_; }
+    std::uint8_t StopBits() const { return stopBits_; }
+    std::uint8_t Parity() const { return parity_; }
+    std::uint16_t FlowControl() const { return flow_; }
+    std::uint32_t LastPurgeMask() const { return purgeMask_; }
     // Frames with a good CRC received for this address byte (sensor or not).
-    std::uint64_t RequestsReceived(std::uint8_t address) const { return m_requests[address]; }
+    std::uint64_t RequestsReceived(std::uint8_t address) const { return requests_[address]; }
     // Frames dropped for a bad CRC or a length under 4.
-    std::uint64_t CorruptRequests() const { return m_corruptRequests; }
-    std::uint64_t RepliesSent() const { return m_repliesSent; }
-    std::uint64_t CallCount(Call call) const { return m_calls[static_cast<std::size_t>(call)]; }
+    std::uint64_t CorruptRequests() const { return corruptRequests_; }
+    std::uint64_t RepliesSent() const { return repliesSent_; }
+    std::uint64_t CallCount(Call call) const { return calls_[static_cast<std::size_t>(call)]; }
     // Bytes of the last Write that was accepted.
-    const std::vector<std::uint8_t> &LastRequest() const { return m_lastRequest; }
+    const std::vector<std::uint8_t> &LastRequest() const { return lastRequest_; }
     // Register 0 is the live reading (none for it here); registers 1, 2, 3 and 10
     // hold what was written. Nothing for other registers or addresses.
     std::optional<std::uint16_t> StoredRegister(std::uint8_t address, std::uint16_t reg) const;
-    // Received bytes readable now, and all bytes still to be read including those on the way.
+    // Received bytes readable now.
     std::uint32_t VisibleBytes() const;
-    std::size_t PendingBytes() const { return m_rx.size(); }
-    // Clock time at which the next byte on the way becomes readable, if any.
-    std::optional<std::int64_t> NextArrivalUs() const;
     // The sensor's signal at a clock time, without noise or spikes (0..1023).
     double Signal(std::uint8_t address, std::int64_t timeUs) const;
 
@@ -186,17 +182,17 @@ private:
     };
 
     static bool IsSensor(std::uint8_t address) { return IsSensorAddress(address); }
-    TSensor &SensorAt(std::uint8_t address) { return m_sensors[address - kFirstAddress]; }
+    TSensor &SensorAt(std::uint8_t address) { return sensors_[address - kFirstAddress]; }
     const TSensor &SensorAt(std::uint8_t address) const
     {
-        return m_sensors[address - kFirstAddress];
+        return sensors_[address - kFirstAddress];
     }
 
     // Counts the call; then, for calls that take one, checks the handle (and
     // whether it died with an unplug); then fires an armed one-shot failure.
     // FT_OK lets the call run.
     FtStatus Enter(Call call, const FtHandle *handle);
-    std::int64_t Now() const { return m_clock(); }
+    std::int64_t Now() const { return clock_(); }
 
     void HandleRequest(const std::vector<std::uint8_t> &frame, std::int64_t requestEndUs);
     // The normal answer to a request with a good CRC to a sensor; empty for none.
@@ -212,44 +208,44 @@ private:
                   std::size_t gapAfter = 0, std::int64_t gapUs = 0);
     void DropReceived();
 
-    Clock m_clock;
-    std::int64_t m_originUs;
-    std::mt19937 m_rng;
-    TSensorSignal m_signal; // drawn from m_rng first
-    std::array<TSensor, kSensorCount> m_sensors;
+    Clock clock_;
+    std::int64_t originUs_;
+    std::mt19937 rng_;
+    TSensorSignal signal_; // drawn from rng_ first
+    std::array<TSensor, kSensorCount> sensors_;
 
-    bool m_plugged = true;
-    FtHandle m_handle = kNoHandle;
-    bool m_handleLost = false;
-    FtHandle m_nextHandle = 0x5100;
+    bool plugged_ = true;
+    FtHandle handle_ = kNoHandle;
+    bool handleLost_ = false;
+    FtHandle nextHandle_ = 0x5100;
 
-    std::uint32_t m_baud = 9600;
-    std::uint8_t m_wordLength = FT_BITS_8;
-    std::uint8_t m_stopBits = FT_STOP_BITS_1;
-    std::uint8_t m_parity = FT_PARITY_NONE;
-    std::uint16_t m_flow = FT_FLOW_NONE;
-    std::uint32_t m_purgeMask = 0;
+    std::uint32_t baud_ = 9600;
+    std::uint8_t wordLength_ = FT_BITS_8;
+    std::uint8_t stopBits_ = FT_STOP_BITS_1;
+    std::uint8_t parity_ = FT_PARITY_NONE;
+    std::uint16_t flow_ = FT_FLOW_NONE;
+    std::uint32_t purgeMask_ = 0;
 
     // Bytes on the way or received, by arrival time. Replies that overlap in
     // time interleave, as colliding replies garble each other on a real bus.
-    std::multimap<std::int64_t, std::uint8_t> m_rx;
-    std::int64_t m_txFreeUs = 0;
+    std::multimap<std::int64_t, std::uint8_t> rx_;
+    std::int64_t txFreeUs_ = 0;
 
-    std::int64_t m_turnaroundUs = kDefaultTurnaroundUs;
-    std::int64_t m_splitGapUs = kDefaultSplitGapUs;
-    std::int64_t m_lateDelayUs = kDefaultLateDelayUs;
-    double m_spikeRate = kDefaultSpikeRate;
-    std::uint8_t m_faultExceptionCode = kDefaultFaultExceptionCode;
+    std::int64_t turnaroundUs_ = kDefaultTurnaroundUs;
+    std::int64_t splitGapUs_ = kDefaultSplitGapUs;
+    std::int64_t lateDelayUs_ = kDefaultLateDelayUs;
+    double spikeRate_ = kDefaultSpikeRate;
+    std::uint8_t faultExceptionCode_ = kDefaultFaultExceptionCode;
 
-    std::vector<std::pair<int, Fault>> m_injected;
-    std::map<Call, FtStatus> m_failNext;
-    ReplyObserver m_replyObserver;
+    std::vector<std::pair<int, Fault>> injected_;
+    std::map<Call, FtStatus> failNext_;
+    ReplyObserver replyObserver_;
 
-    std::array<std::uint64_t, 256> m_requests{};
-    std::array<std::uint64_t, kCallKinds> m_calls{};
-    std::uint64_t m_corruptRequests = 0;
-    std::uint64_t m_repliesSent = 0;
-    std::vector<std::uint8_t> m_lastRequest;
+    std::array<std::uint64_t, 256> requests_{};
+    std::array<std::uint64_t, kCallKinds> calls_{};
+    std::uint64_t corruptRequests_ = 0;
+    std::uint64_t repliesSent_ = 0;
+    std::vector<std::uint8_t> lastRequest_;
 };
 
 } // namespace qvr

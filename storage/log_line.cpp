@@ -48,7 +48,7 @@ QByteArray BuildLogLine(const TLogFields &fields, const QDateTime &now, int sens
     const int sensors = std::clamp(sensorCountIndex + 1, 0, kSensorCount);
     for (int i = 0; i < sensors; ++i) {
         const std::uint32_t entry = readings[static_cast<std::size_t>(i)];
-        const bool none = entry == NoReading;
+        const bool none = entry == kNoReading;
         if (fields.Raw)
             line += (none ? missing : QString::number(entry)) + ';';
         if (fields.Percent)

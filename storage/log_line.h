@@ -25,7 +25,7 @@ struct TLogFields {
 // One line: the date (regional short date, "-" replaced by ":"), the time
 // (regional long time), then raw, percent and scaled value for each of
 // sensorCountIndex + 1 sensors (none for -1), every field followed by ";",
-// and CR LF. "---" stands for NoReading; a scaled field is "---" whenever
+// and CR LF. "---" stands for kNoReading; a scaled field is "---" whenever
 // coeffText is not a number. Numbers carry the regional decimal separator
 // and never a group separator.
 QByteArray BuildLogLine(const TLogFields &fields, const QDateTime &now, int sensorCountIndex,

@@ -360,10 +360,10 @@ class ProfileLines {
 public:
     explicit ProfileLines(QByteArray text)
     {
-        static const QByteArray bom("\xEF\xBB\xBF");
-        if (text.startsWith(bom)) {
-            bom_ = bom;
-            text.remove(0, bom.size());
+        static const QByteArray kBom("\xEF\xBB\xBF");
+        if (text.startsWith(kBom)) {
+            bom_ = kBom;
+            text.remove(0, kBom.size());
         }
         qsizetype pos = 0;
         while (pos < text.size()) {

@@ -14,11 +14,14 @@
 #include <qcustomplot.h>
 
 // The pictures live in a resource of this static library, which the linker
-// would drop unless it is registered explicitly.
+// would drop unless it is registered explicitly. Q_INIT_RESOURCE works only
+// outside every namespace.
 static void InitIconResources()
 {
     Q_INIT_RESOURCE(icons);
 }
+
+namespace qvr {
 
 namespace {
 
@@ -60,12 +63,8 @@ private:
     TFMain &window_;
 };
 
-} // namespace
-
-namespace {
-
 // The pause before a write: the window sleeps, as the bus wants it quiet.
-class TSleep : public qvr::IPause {
+class TSleep : public IPause {
 public:
     void Pause(int milliseconds) override
     {
@@ -75,9 +74,11 @@ public:
 
 } // namespace
 
+} // namespace qvr
+
 TFMain::TFMain(qvr::ID2xx &library, QString configPath, QWidget *parent)
-    : QMainWindow(parent), configPath_(std::move(configPath)), pause_(std::make_unique<TSleep>()),
-      session_(library, *pause_)
+    : QMainWindow(parent), configPath_(std::move(configPath)),
+      pause_(std::make_unique<qvr::TSleep>()), session_(library, *pause_)
 {
     InitIconResources();
     form_.setupUi(this);
@@ -110,16 +111,16 @@ void TFMain::SetUpComponents()
     form_.UartLog->setMaximumBlockCount(kUartLogMaxLines);
     form_.UartLog->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    const QIcon apply = MagentaKeyedIcon(QStringLiteral(":/icons/apply.xpm"));
+    const QIcon apply = qvr::MagentaKeyedIcon(QStringLiteral(":/icons/apply.xpm"));
     for (QToolButton *b :
          {form_.SpeedButton1, form_.SpeedButton2, form_.SpeedButton3, form_.SpeedButton4})
         b->setIcon(apply);
-    form_.SpeedButton5->setIcon(MagentaKeyedIcon(QStringLiteral(":/icons/floppy.xpm")));
-    form_.ConnectButton->setIcon(MagentaKeyedIcon(QStringLiteral(":/icons/connect.xpm")));
+    form_.SpeedButton5->setIcon(qvr::MagentaKeyedIcon(QStringLiteral(":/icons/floppy.xpm")));
+    form_.ConnectButton->setIcon(qvr::MagentaKeyedIcon(QStringLiteral(":/icons/connect.xpm")));
 
     form_.SensorValue->setColumnWidth(0, 102);
     form_.SensorValue->setColumnWidth(1, 338);
-    form_.SensorValue->setItemDelegate(new TGridDelegate(*this));
+    form_.SensorValue->setItemDelegate(new qvr::TGridDelegate(*this));
     form_.SensorValue->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     form_.SensorValue->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 

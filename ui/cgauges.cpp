@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace qvr {
+
 namespace {
 
 constexpr long double kPi = 3.14159265358979323846264338327950288L;
@@ -233,6 +235,8 @@ void TBltBitmap::CopySizeFrom(const QImage &templ)
     QImage::operator=(QImage(templ.width(), templ.height(), format));
 }
 
+} // namespace qvr
+
 TCGauge::TCGauge(QWidget *owner) : QWidget(owner)
 {
     // Opaque: the gauge covers every pixel, so the parent is never painted beneath it.
@@ -248,18 +252,18 @@ QColor TCGauge::Color() const
 
 int TCGauge::GetPercentDone() const
 {
-    return gauge::PercentDone(FMinValue, FMaxValue, FProgress);
+    return qvr::gauge::PercentDone(minValue_, maxValue_, progress_);
 }
 
 void TCGauge::SetMinValue(int value)
 {
-    if (value == FMinValue)
+    if (value == minValue_)
         return;
-    if (value > FMaxValue)
-        throw EInvalidOperation(RangeMessage(-INT_MAX, WrapSub(FMaxValue, 1)));
-    FMinValue = value;
-    if (FProgress < value)
-        FProgress = value;
+    if (value > maxValue_)
+        throw qvr::EInvalidOperation(qvr::RangeMessage(-INT_MAX, qvr::WrapSub(maxValue_, 1)));
+    minValue_ = value;
+    if (progress_ < value)
+        progress_ = value;
     RepaintNow();
 }
 
@@ -268,71 +272,71 @@ void TCGauge::SetMaxValue(int value)
     // 0 cannot be assigned through this setter; the same value again does repaint.
     if (value == 0)
         return;
-    if (value < FMinValue)
-        throw EInvalidOperation(RangeMessage(WrapAdd(FMinValue, 1), INT_MAX));
-    FMaxValue = value;
-    if (FProgress > value)
-        FProgress = value;
+    if (value < minValue_)
+        throw qvr::EInvalidOperation(qvr::RangeMessage(qvr::WrapAdd(minValue_, 1), INT_MAX));
+    maxValue_ = value;
+    if (progress_ > value)
+        progress_ = value;
     RepaintNow();
 }
 
 void TCGauge::SetProgress(int value)
 {
     const int before = GetPercentDone();
-    if (value < FMinValue)
-        value = FMinValue;
-    else if (value > FMaxValue)
-        value = FMaxValue;
-    if (value == FProgress)
+    if (value < minValue_)
+        value = minValue_;
+    else if (value > maxValue_)
+        value = maxValue_;
+    if (value == progress_)
         return;
-    FProgress = value;
+    progress_ = value;
     if (GetPercentDone() != before)
         RepaintNow();
 }
 
 void TCGauge::AddProgress(int delta)
 {
-    SetProgress(WrapAdd(FProgress, delta));
+    SetProgress(qvr::WrapAdd(progress_, delta));
     RepaintNow();
 }
 
-void TCGauge::SeTCGaugeKind(TCGaugeKind value)
+void TCGauge::SetKind(TCGaugeKind value)
 {
-    if (value == FKind)
+    if (value == kind_)
         return;
-    FKind = value;
+    kind_ = value;
     RepaintNow();
 }
 
 void TCGauge::SetShowText(bool value)
 {
-    if (value == FShowText)
+    if (value == showText_)
         return;
-    FShowText = value;
+    showText_ = value;
     RepaintNow();
 }
 
 void TCGauge::SetBorderStyle(TFormBorderStyle value)
 {
-    if (value == FBorderStyle)
+    if (value == borderStyle_)
         return;
-    FBorderStyle = value;
+    borderStyle_ = value;
     RepaintNow();
 }
 
 void TCGauge::SetForeColor(const QColor &value)
 {
-    if (value == FForeColor)
+    if (value == foreColor_)
         return;
-    FForeColor = value;
+    foreColor_ = value;
     RepaintNow();
 }
 
 void TCGauge::SetBackColor(const QColor &value)
 {
-    if (value == FBackColor)
+    if (value == backColor_)
         return;
-    FBackColor = value;
+    backColor_ = value;
     RepaintNow();
 }
 
@@ -345,9 +349,9 @@ void TCGauge::SetColor(const QColor &value)
 
 void TCGauge::SetFontOrientation(int tenthsOfDegree)
 {
-    if (tenthsOfDegree == FFontOrientation)
+    if (tenthsOfDegree == fontOrientation_)
         return;
-    FFontOrientation = tenthsOfDegree;
+    fontOrientation_ = tenthsOfDegree;
     update();
 }
 
@@ -365,7 +369,7 @@ void TCGauge::paintEvent(QPaintEvent *)
 
 void TCGauge::Paint()
 {
-    ++FPaintCount;
+    ++paintCount_;
     const QImage image = Render();
     if (image.isNull())
         return;
@@ -379,12 +383,12 @@ QImage TCGauge::Render() const
         return QImage();
     // RGB32 so that the XOR raster operation applies to the colour bits.
     QImage image(width(), height(), QImage::Format_RGB32);
-    TBltBitmap overlay;
+    qvr::TBltBitmap overlay;
     PaintBackground(image);
-    const QRect r = gauge::PaintRect(width(), height(), FBorderStyle == bsSingle);
+    const QRect r = qvr::gauge::PaintRect(width(), height(), borderStyle_ == bsSingle);
     overlay.CopySizeFrom(image);
     PaintBackground(overlay);
-    switch (FKind) {
+    switch (kind_) {
     case gkText:
         PaintAsNothing(overlay, r);
         break;
@@ -399,45 +403,45 @@ QImage TCGauge::Render() const
         PaintAsNeedle(overlay, r);
         break;
     }
-    XorInto(image, overlay);
-    if (FShowText)
+    qvr::XorInto(image, overlay);
+    if (showText_)
         PaintAsText(image, r);
     return image;
 }
 
 void TCGauge::PaintBackground(QImage &bitmap) const
 {
-    FillRect(bitmap, QRect(0, 0, width(), height()), Qt::black);
+    qvr::FillRect(bitmap, QRect(0, 0, width(), height()), Qt::black);
 }
 
 void TCGauge::PaintAsNothing(QImage &bitmap, const QRect &r) const
 {
-    FillRect(bitmap, r, FBackColor);
+    qvr::FillRect(bitmap, r, backColor_);
 }
 
 void TCGauge::PaintAsBar(QImage &bitmap, const QRect &r) const
 {
-    FillRect(bitmap, r, FBackColor);
+    qvr::FillRect(bitmap, r, backColor_);
     const int percent = GetPercentDone();
-    FillRect(bitmap,
-             FKind == gkHorizontalBar ? gauge::HorizontalBarRect(r, percent)
-                                      : gauge::VerticalBarRect(r, percent),
-             FForeColor);
+    qvr::FillRect(bitmap,
+                  kind_ == gkHorizontalBar ? qvr::gauge::HorizontalBarRect(r, percent)
+                                           : qvr::gauge::VerticalBarRect(r, percent),
+                  foreColor_);
 }
 
 QSize TCGauge::DialSize(const QRect &r) const
 {
     // With a single border the dial reaches one pixel further right and down.
-    const int grow = FBorderStyle == bsSingle ? 1 : 0;
+    const int grow = borderStyle_ == bsSingle ? 1 : 0;
     return QSize(r.width() + grow, r.height() + grow);
 }
 
 void TCGauge::BeginDial(QImage &bitmap, const QRect &r, QPainter &p) const
 {
-    FillRect(bitmap, r, Color());
+    qvr::FillRect(bitmap, r, Color());
     p.begin(&bitmap);
-    p.setPen(QPen(FForeColor, 1));
-    p.setBrush(FBackColor);
+    p.setPen(QPen(foreColor_, 1));
+    p.setBrush(backColor_);
 }
 
 void TCGauge::PaintAsPie(QImage &bitmap, const QRect &r) const
@@ -446,14 +450,14 @@ void TCGauge::PaintAsPie(QImage &bitmap, const QRect &r) const
     const int h = DialSize(r).height();
     QPainter p;
     BeginDial(bitmap, r, p);
-    const QRect box = GdiRect(r.left(), r.top(), w, h);
-    DrawEllipse(p, box);
+    const QRect box = qvr::GdiRect(r.left(), r.top(), w, h);
+    qvr::DrawEllipse(p, box);
     const int percent = GetPercentDone();
     if (percent > 0) {
-        p.setBrush(FForeColor);
+        p.setBrush(foreColor_);
         const int mx = w / 2;
         const int my = h / 2;
-        DrawPie(p, box, gauge::PieStartPoint(percent, mx, my), QPoint(mx, 0));
+        qvr::DrawPie(p, box, qvr::gauge::PieStartPoint(percent, mx, my), QPoint(mx, 0));
     }
 }
 
@@ -467,18 +471,19 @@ void TCGauge::PaintAsNeedle(QImage &bitmap, const QRect &r) const
     QPainter p;
     BeginDial(bitmap, r, p);
     // The dial: upper half of an ellipse twice as high, standing on row bottom - 1.
-    DrawPie(p, GdiRect(x, y, w, 2 * h - 1), QPoint(x + w, bottom - 1), QPoint(x, bottom - 1));
-    DrawLine(p, QPoint(x, bottom), QPoint(x + w, bottom));
+    qvr::DrawPie(p, qvr::GdiRect(x, y, w, 2 * h - 1), QPoint(x + w, bottom - 1),
+                 QPoint(x, bottom - 1));
+    qvr::DrawLine(p, QPoint(x, bottom), QPoint(x + w, bottom));
     const int percent = GetPercentDone();
     if (percent > 0) {
         const int mx = width() / 2;
-        DrawLine(p, QPoint(mx, bottom - 1), gauge::NeedleEnd(percent, mx, bottom - 1));
+        qvr::DrawLine(p, QPoint(mx, bottom - 1), qvr::gauge::NeedleEnd(percent, mx, bottom - 1));
     }
 }
 
 void TCGauge::PaintAsText(QImage &bitmap, const QRect &r) const
 {
-    TBltBitmap layer;
+    qvr::TBltBitmap layer;
     layer.CopySizeFrom(bitmap);
     PaintBackground(layer);
     if (!r.isEmpty()) {
@@ -496,8 +501,8 @@ void TCGauge::PaintAsText(QImage &bitmap, const QRect &r) const
         p.setPen(Qt::white);
         p.setBrush(Qt::NoBrush);
         p.translate(tx, ty);
-        p.rotate(-FFontOrientation / 10.0); // counter-clockwise on screen
+        p.rotate(-fontOrientation_ / 10.0); // counter-clockwise on screen
         p.drawText(0, fm.ascent(), text);
     }
-    XorInto(bitmap, layer);
+    qvr::XorInto(bitmap, layer);
 }

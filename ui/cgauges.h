@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace qvr {
+
 // Value-to-pixel arithmetic of the gauge, kept free of widgets.
 //
 // Rectangles follow the GDI convention internally: (left, top, right, bottom) with the right and
@@ -69,13 +71,15 @@ public:
     void CopySizeFrom(const QImage &templ);
 };
 
+} // namespace qvr
+
 // Opaque, self-drawing gauge. Every paint is composed off-screen and copied to the widget at once,
 // so no intermediate state shows. Setters that change what is shown repaint synchronously while
 // the gauge is visible (never a deferred update), except SetProgress when the whole-number
 // percentage stays the same.
 class TCGauge : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(TCGaugeKind Kind READ Kind WRITE SeTCGaugeKind)
+    Q_PROPERTY(TCGaugeKind Kind READ Kind WRITE SetKind)
     Q_PROPERTY(bool ShowText READ ShowText WRITE SetShowText)
     Q_PROPERTY(TFormBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
     Q_PROPERTY(QColor ForeColor READ ForeColor WRITE SetForeColor)
@@ -94,28 +98,28 @@ public:
 
     explicit TCGauge(QWidget *owner = nullptr);
 
-    int MinValue() const { return FMinValue; }
-    int MaxValue() const { return FMaxValue; }
-    int Progress() const { return FProgress; }
-    TCGaugeKind Kind() const { return FKind; }
-    bool ShowText() const { return FShowText; }
-    TFormBorderStyle BorderStyle() const { return FBorderStyle; }
-    QColor ForeColor() const { return FForeColor; }
-    QColor BackColor() const { return FBackColor; }
+    int MinValue() const { return minValue_; }
+    int MaxValue() const { return maxValue_; }
+    int Progress() const { return progress_; }
+    TCGaugeKind Kind() const { return kind_; }
+    bool ShowText() const { return showText_; }
+    TFormBorderStyle BorderStyle() const { return borderStyle_; }
+    QColor ForeColor() const { return foreColor_; }
+    QColor BackColor() const { return backColor_; }
     // Surroundings of the pie and the needle dial: the palette's Base role (the system window
     // colour unless set).
     QColor Color() const;
     // Rotation of the percentage text in tenths of a degree, counter-clockwise.
-    int FontOrientation() const { return FFontOrientation; }
+    int FontOrientation() const { return fontOrientation_; }
 
     int GetPercentDone() const;
 
-    // Throw EInvalidOperation when the new value would invert the range.
+    // Throw qvr::EInvalidOperation when the new value would invert the range.
     void SetMinValue(int value);
     void SetMaxValue(int value); // 0 is ignored
     void SetProgress(int value); // clamped into the range
     void AddProgress(int delta); // always repaints
-    void SeTCGaugeKind(TCGaugeKind value);
+    void SetKind(TCGaugeKind value);
     void SetShowText(bool value);
     void SetBorderStyle(TFormBorderStyle value);
     void SetForeColor(const QColor &value);
@@ -127,7 +131,7 @@ public:
     QImage Render() const;
 
     // Number of paints onto the widget so far.
-    int PaintCount() const { return FPaintCount; }
+    int PaintCount() const { return paintCount_; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -149,14 +153,14 @@ protected:
 private:
     void RepaintNow();
 
-    int FMinValue = 0;
-    int FMaxValue = 100;
-    int FProgress = 0;
-    TCGaugeKind FKind = gkHorizontalBar;
-    bool FShowText = true;
-    TFormBorderStyle FBorderStyle = bsSingle;
-    QColor FForeColor = Qt::black;
-    QColor FBackColor = Qt::white;
-    int FFontOrientation = 0;
-    int FPaintCount = 0;
+    int minValue_ = 0;
+    int maxValue_ = 100;
+    int progress_ = 0;
+    TCGaugeKind kind_ = gkHorizontalBar;
+    bool showText_ = true;
+    TFormBorderStyle borderStyle_ = bsSingle;
+    QColor foreColor_ = Qt::black;
+    QColor backColor_ = Qt::white;
+    int fontOrientation_ = 0;
+    int paintCount_ = 0;
 };

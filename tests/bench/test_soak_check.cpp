@@ -24,7 +24,7 @@ protected:
         TReadings r;
         for (int i = 0; i < kSensorCount; ++i)
             r[i] = static_cast<std::uint32_t>(68 * i);
-        r[3] = NoReading;
+        r[3] = kNoReading;
         r[15] = 1200;
         return r;
     }
@@ -54,7 +54,7 @@ TEST_F(SoakLogCheck, TakesTheProgramsLineOnlyWithTheReadingsItWasWrittenFrom)
     EXPECT_EQ(CheckLogLine(line, r, kSensorCount, ','), TLineVerdict::Good);
 
     const std::pair<int, std::uint32_t> others[] = {
-        {0, 1}, {3, 0}, {5, NoReading}, {15, 1201}, {15, NoReading}};
+        {0, 1}, {3, 0}, {5, kNoReading}, {15, 1201}, {15, kNoReading}};
     for (const auto &[index, value] : others) {
         TReadings other = r;
         other[index] = value;

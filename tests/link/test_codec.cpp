@@ -36,13 +36,13 @@ Bytes WithCrc(Bytes frame)
 
 std::string HexName(const Bytes &bytes)
 {
-    static const char digits[] = "0123456789ABCDEF";
+    static const char kDigits[] = "0123456789ABCDEF";
     std::string name;
     for (std::uint8_t b : bytes) {
         if (!name.empty())
             name += '_';
-        name += digits[b >> 4];
-        name += digits[b & 0x0F];
+        name += kDigits[b >> 4];
+        name += kDigits[b & 0x0F];
     }
     return name;
 }

@@ -55,7 +55,7 @@ TEST_F(Derived, GridTextsUnderDecimalComma)
 TEST_F(Derived, GaugeValueTruncatesAndNoReadingIsZero)
 {
     const std::pair<std::uint32_t, int> rows[] = {
-        {0, 0}, {512, 50}, {1022, 99}, {1023, 100}, {2046, 200}, {65534, 6406}, {NoReading, 0}};
+        {0, 0}, {512, 50}, {1022, 99}, {1023, 100}, {2046, 200}, {65534, 6406}, {kNoReading, 0}};
     for (const auto &[entry, gauge] : rows)
         EXPECT_EQ(GaugeValue(entry), gauge) << entry;
 }

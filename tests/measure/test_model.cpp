@@ -66,7 +66,7 @@ TEST(Model, TimeOutMarksThePolledSensorOnly)
     m.TimedOut();
     EXPECT_FALSE(m.RequestOutstanding());
     TReadings expected{};
-    expected[1] = NoReading;
+    expected[1] = kNoReading;
     EXPECT_EQ(m.SensorReading(), expected);
 }
 
@@ -81,10 +81,10 @@ TEST(Model, ResetGivesActiveSensorsZeroAndTheOthersNoReading)
 {
     for (int n : {0, 1, 3, 5, 16}) {
         TMeasurementModel m;
-        Cycle(m, 15, 16); // every entry NoReading
+        Cycle(m, 15, 16); // every entry kNoReading
         m.ResetReadings(n);
         for (int i = 0; i < kSensorCount; ++i)
-            EXPECT_EQ(m.SensorReading()[i], i < n ? 0u : NoReading) << n << " " << i;
+            EXPECT_EQ(m.SensorReading()[i], i < n ? 0u : kNoReading) << n << " " << i;
     }
 }
 

@@ -13,19 +13,19 @@ using namespace qvr;
 namespace {
 const char *CallText(TSimulatedBus::Call call)
 {
-    static const char *const names[] = {"ListDevices",
-                                        "CreateDeviceInfoList",
-                                        "GetDeviceInfoDetail",
-                                        "OpenEx",
-                                        "SetBaudRate",
-                                        "SetDataCharacteristics",
-                                        "SetFlowControl",
-                                        "Purge",
-                                        "GetStatus",
-                                        "Read",
-                                        "Write",
-                                        "Close"};
-    return names[static_cast<int>(call)];
+    static const char *const kNames[] = {"ListDevices",
+                                         "CreateDeviceInfoList",
+                                         "GetDeviceInfoDetail",
+                                         "OpenEx",
+                                         "SetBaudRate",
+                                         "SetDataCharacteristics",
+                                         "SetFlowControl",
+                                         "Purge",
+                                         "GetStatus",
+                                         "Read",
+                                         "Write",
+                                         "Close"};
+    return kNames[static_cast<int>(call)];
 }
 } // namespace
 

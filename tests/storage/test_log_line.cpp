@@ -49,7 +49,7 @@ TEST_F(LogLine, HyphenatedDateTakesColons)
     SetRegionalSettings("sv_SE.UTF-8");
     Readings r = Filled(0);
     r[0] = 512;
-    r[1] = NoReading;
+    r[1] = kNoReading;
     EXPECT_EQ(BuildLogLine(TLogFields{}, kNow, 1, r, "1"),
               "2011:05:12;14:03:27;512;50,05;512,00;---;---;---;\r\n");
 }
@@ -58,7 +58,7 @@ TEST_F(LogLine, FieldsPresentAsTicked)
 {
     Readings r = Filled(0);
     r[0] = 512;
-    r[1] = NoReading;
+    r[1] = kNoReading;
     r[2] = 1023;
     struct Row {
         TLogFields fields;
@@ -116,8 +116,8 @@ TEST_F(LogLine, PerSensorValues)
         {512, "-1", "512;50,05;-512,00;"},
         {512, "0.1", "512;50,05;---;"},
         {512, "", "512;50,05;---;"},
-        {NoReading, "1", "---;---;---;"},
-        {NoReading, "abc", "---;---;---;"},
+        {kNoReading, "1", "---;---;---;"},
+        {kNoReading, "abc", "---;---;---;"},
         // Up to 15 digits before the separator in fixed point, beyond in
         // scientific notation (1e12 is 999999995904 in single precision).
         {999, "1e12", "999;97,65;998999995908096,00;"},
@@ -125,7 +125,7 @@ TEST_F(LogLine, PerSensorValues)
         {1001, "-1e12", "1001;97,85;-1,00099999589990E+15;"},
     };
     for (const Row &row : rows) {
-        Readings r = Filled(NoReading);
+        Readings r = Filled(kNoReading);
         r[0] = row.entry;
         EXPECT_EQ(BuildLogLine({false, false, true, true, true}, kNow, 0, r, row.coeff),
                   QByteArray(row.fields) + "\r\n")
@@ -139,7 +139,7 @@ TEST_F(LogLine, ExponentIsWrittenAsEInEveryLocale)
     // Cyrillic "Е" (Ukrainian).
     for (const char *locale : {"pl_PL.UTF-8", "sv_SE.UTF-8", "lt_LT.UTF-8", "uk_UA.UTF-8"}) {
         SetRegionalSettings(locale);
-        Readings r = Filled(NoReading);
+        Readings r = Filled(kNoReading);
         r[0] = 1001;
         EXPECT_EQ(BuildLogLine({false, false, false, false, true}, kNow, 0, r, "-1E12"),
                   "-1,00099999589990E+15;\r\n")
@@ -149,7 +149,7 @@ TEST_F(LogLine, ExponentIsWrittenAsEInEveryLocale)
 
 TEST_F(LogLine, PolishDateHasLeadingZeros)
 {
-    Readings r = Filled(NoReading);
+    Readings r = Filled(kNoReading);
     r[0] = 512;
     EXPECT_EQ(
         BuildLogLine(TLogFields{}, QDateTime(QDate(2026, 12, 9), QTime(14, 3, 27)), 0, r, "1"),

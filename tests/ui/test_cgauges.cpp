@@ -22,7 +22,7 @@ std::unique_ptr<TCGauge> MakeGauge(int w, int h, TCGauge::TCGaugeKind kind, int 
 {
     auto g = std::make_unique<TCGauge>();
     g->resize(w, h);
-    g->SeTCGaugeKind(kind);
+    g->SetKind(kind);
     g->SetProgress(progress);
     g->SetShowText(showText);
     return g;
@@ -64,7 +64,7 @@ TEST(GaugeArithmetic, PercentDone)
                         {100, 100, 100, 0}, {-50, 50, 0, 50},     {0, 3, 2, 66},
                         {0, 1023, 512, 50}, {-100, -50, -75, 50}, {0, 100, 100, 100}};
     for (const Row &r : rows)
-        EXPECT_EQ(gauge::PercentDone(r.min, r.max, r.progress), r.percent)
+        EXPECT_EQ(qvr::gauge::PercentDone(r.min, r.max, r.progress), r.percent)
             << r.min << ".." << r.max << " at " << r.progress;
 }
 
@@ -74,7 +74,7 @@ TEST(GaugeArithmetic, FillLengthIsIntegerQuotient)
 {
     for (int n : {0, 19, 99, 100, 439, 1000, 12345})
         for (int p = 0; p <= 100; ++p)
-            ASSERT_EQ(gauge::FillLength(p, n), p * n / 100) << p << "% of " << n;
+            ASSERT_EQ(qvr::gauge::FillLength(p, n), p * n / 100) << p << "% of " << n;
 }
 
 // The pie grows clockwise from twelve o'clock; on a non-circular box too.
@@ -84,7 +84,8 @@ TEST(GaugeArithmetic, PieSectorSpan)
         const int mx = (box.x() + box.width()) / 2;
         const int my = (box.y() + box.height()) / 2;
         for (int p : {25, 50, 75, 100}) {
-            const auto arc = gauge::PieArc(box, gauge::PieStartPoint(p, mx, my), QPoint(mx, 0));
+            const auto arc =
+                qvr::gauge::PieArc(box, qvr::gauge::PieStartPoint(p, mx, my), QPoint(mx, 0));
             EXPECT_NEAR(arc.spanDeg, p * 3.6, 2.0) << p << "%";
             EXPECT_NEAR(std::remainder(arc.startDeg + arc.spanDeg - 90.0, 360.0), 0.0, 2.0)
                 << p << "%";
@@ -128,24 +129,25 @@ TEST_P(BarPixels, ExactFill)
         }
 }
 
-const auto H = TCGauge::gkHorizontalBar;
-const auto V = TCGauge::gkVerticalBar;
-const auto Single = TCGauge::bsSingle;
-const auto None = TCGauge::bsNone;
+const auto kH = TCGauge::gkHorizontalBar;
+const auto kV = TCGauge::gkVerticalBar;
+const auto kSingle = TCGauge::bsSingle;
+const auto kNone = TCGauge::bsNone;
 
 INSTANTIATE_TEST_SUITE_P(
     Gauge, BarPixels,
-    ::testing::Values(BarCase{"V20x440_0", V, 20, 440, Single, 0, QRect()},
-                      BarCase{"V20x440_1", V, 20, 440, Single, 1, QRect(1, 435, 18, 4)},
-                      BarCase{"V20x440_50", V, 20, 440, Single, 50, QRect(1, 220, 18, 219)},
-                      BarCase{"V20x440_100", V, 20, 440, Single, 100, QRect(1, 1, 18, 438)},
-                      BarCase{"V20x440_NoBorder_50", V, 20, 440, None, 50, QRect(0, 221, 20, 219)},
-                      // The fill is cut one short of the height, so the top row stays empty.
-                      BarCase{"V20x440_NoBorder_100", V, 20, 440, None, 100, QRect(0, 1, 20, 439)},
-                      BarCase{"H100_50", H, 100, 100, Single, 50, QRect(1, 1, 48, 98)},
-                      BarCase{"H100_100", H, 100, 100, Single, 100, QRect(1, 1, 98, 98)},
-                      BarCase{"H101_29", H, 101, 20, Single, 29, QRect(1, 1, 28, 18)},
-                      BarCase{"H100_NoBorder_50", H, 100, 100, None, 50, QRect(0, 0, 50, 100)}),
+    ::testing::Values(
+        BarCase{"V20x440_0", kV, 20, 440, kSingle, 0, QRect()},
+        BarCase{"V20x440_1", kV, 20, 440, kSingle, 1, QRect(1, 435, 18, 4)},
+        BarCase{"V20x440_50", kV, 20, 440, kSingle, 50, QRect(1, 220, 18, 219)},
+        BarCase{"V20x440_100", kV, 20, 440, kSingle, 100, QRect(1, 1, 18, 438)},
+        BarCase{"V20x440_NoBorder_50", kV, 20, 440, kNone, 50, QRect(0, 221, 20, 219)},
+        // The fill is cut one short of the height, so the top row stays empty.
+        BarCase{"V20x440_NoBorder_100", kV, 20, 440, kNone, 100, QRect(0, 1, 20, 439)},
+        BarCase{"H100_50", kH, 100, 100, kSingle, 50, QRect(1, 1, 48, 98)},
+        BarCase{"H100_100", kH, 100, 100, kSingle, 100, QRect(1, 1, 98, 98)},
+        BarCase{"H101_29", kH, 101, 20, kSingle, 29, QRect(1, 1, 28, 18)},
+        BarCase{"H100_NoBorder_50", kH, 100, 100, kNone, 50, QRect(0, 0, 50, 100)}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Pie and needle: probe pixels inside the dial (BackColor yellow) and the sector or needle.
@@ -174,24 +176,24 @@ TEST_P(ShapePixels, Probes)
         EXPECT_EQ(img.pixel(pt), rgb) << "at " << pt.x() << "," << pt.y();
 }
 
-const auto Pie = TCGauge::gkPie;
-const auto Needle = TCGauge::gkNeedle;
+const auto kPie = TCGauge::gkPie;
+const auto kNeedle = TCGauge::gkNeedle;
 
 INSTANTIATE_TEST_SUITE_P(
     Gauge, ShapePixels,
     ::testing::Values(
-        ShapeCase{"Pie_0", Pie, 0, {{{50, 50}, kYellow}, {{70, 30}, kYellow}, {{3, 3}, kWhite}}},
+        ShapeCase{"Pie_0", kPie, 0, {{{50, 50}, kYellow}, {{70, 30}, kYellow}, {{3, 3}, kWhite}}},
         ShapeCase{
-            "Pie_25", Pie, 25, {{{70, 30}, kBlack}, {{30, 30}, kYellow}, {{70, 70}, kYellow}}},
-        ShapeCase{"Pie_50", Pie, 50, {{{75, 50}, kBlack}, {{25, 50}, kYellow}, {{3, 3}, kWhite}}},
+            "Pie_25", kPie, 25, {{{70, 30}, kBlack}, {{30, 30}, kYellow}, {{70, 70}, kYellow}}},
+        ShapeCase{"Pie_50", kPie, 50, {{{75, 50}, kBlack}, {{25, 50}, kYellow}, {{3, 3}, kWhite}}},
         ShapeCase{
-            "Pie_100", Pie, 100, {{{25, 50}, kBlack}, {{75, 50}, kBlack}, {{50, 75}, kBlack}}},
+            "Pie_100", kPie, 100, {{{25, 50}, kBlack}, {{75, 50}, kBlack}, {{50, 75}, kBlack}}},
         ShapeCase{
             "Needle_0",
-            Needle,
+            kNeedle,
             0,
             {{{50, 50}, kYellow}, {{49, 50}, kYellow}, {{80, 97}, kYellow}, {{3, 3}, kWhite}}},
-        ShapeCase{"Needle_100", Needle, 100, {{{50, 50}, kYellow}, {{80, 97}, kBlack}}}),
+        ShapeCase{"Needle_100", kNeedle, 100, {{{50, 50}, kYellow}, {{80, 97}, kBlack}}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Gauge, NeedleAtHalfStandsUpright)
@@ -442,9 +444,9 @@ INSTANTIATE_TEST_SUITE_P(
         RepaintCase{"MaxSameAgain", Nothing, [](TCGauge &g) { g.SetMaxValue(100); }, 1},
         RepaintCase{"MinSame", Nothing, [](TCGauge &g) { g.SetMinValue(0); }, 0},
         RepaintCase{"MinNew", Nothing, [](TCGauge &g) { g.SetMinValue(10); }, 1},
-        RepaintCase{"KindSame", Nothing,
-                    [](TCGauge &g) { g.SeTCGaugeKind(TCGauge::gkHorizontalBar); }, 0},
-        RepaintCase{"KindNew", Nothing, [](TCGauge &g) { g.SeTCGaugeKind(TCGauge::gkPie); }, 1},
+        RepaintCase{"KindSame", Nothing, [](TCGauge &g) { g.SetKind(TCGauge::gkHorizontalBar); },
+                    0},
+        RepaintCase{"KindNew", Nothing, [](TCGauge &g) { g.SetKind(TCGauge::gkPie); }, 1},
         RepaintCase{"ShowTextSame", Nothing, [](TCGauge &g) { g.SetShowText(true); }, 0},
         RepaintCase{"ShowTextNew", Nothing, [](TCGauge &g) { g.SetShowText(false); }, 1},
         RepaintCase{"BorderSame", Nothing, [](TCGauge &g) { g.SetBorderStyle(TCGauge::bsSingle); },
@@ -463,7 +465,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     [](TCGauge &g) {
                         g.SetProgress(50);
-                        g.SeTCGaugeKind(TCGauge::gkPie);
+                        g.SetKind(TCGauge::gkPie);
                         g.AddProgress(1);
                     },
                     0}),
@@ -472,7 +474,7 @@ INSTANTIATE_TEST_SUITE_P(
 // What reaches the screen is the composed picture.
 TEST_F(ShownGauge, SurfaceShowsComposedImage)
 {
-    gauge->SeTCGaugeKind(TCGauge::gkVerticalBar);
+    gauge->SetKind(TCGauge::gkVerticalBar);
     gauge->SetFontOrientation(900);
     gauge->SetProgress(42);
     const QImage onScreen = gauge->grab().toImage().convertToFormat(QImage::Format_RGB32);

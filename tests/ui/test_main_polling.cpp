@@ -19,7 +19,7 @@
 
 namespace {
 
-using qvr::NoReading;
+using qvr::kNoReading;
 using qvr::test::FakeLibrary;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -157,13 +157,13 @@ TEST_F(Polling, SilentSensorGetsNoReadingAndTheNextRequestGoesOut)
     Start(1);
 
     w().TimeoutTimerTimer();
-    EXPECT_EQ(w().Measurement().SensorReading()[0], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[0], kNoReading);
     EXPECT_EQ(w().Measurement().SensorReading()[1], 0u);
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51}));
     EXPECT_TRUE(w().TimeoutTimer()->isActive());
 
     w().TimeoutTimerTimer();
-    EXPECT_EQ(w().Measurement().SensorReading()[1], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[1], kNoReading);
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51, 50}));
     // A time-out writes nothing to the log: the lines are the requests alone.
     EXPECT_EQ(w().Form().UartLog->document()->blockCount(), 3);
@@ -178,7 +178,7 @@ TEST_F(Polling, UncheckingWhileOutstandingStillTimesOutThenStops)
 
     w().TimeoutTimerTimer();
 
-    EXPECT_EQ(w().Measurement().SensorReading()[0], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[0], kNoReading);
     EXPECT_EQ(library.Written.size(), 1u);
     EXPECT_FALSE(w().TimeoutTimer()->isActive());
     EXPECT_EQ(w().Measurement().NextAddress(), 51);
@@ -222,7 +222,7 @@ TEST_P(LinkEndsWhileOutstanding, TimeOutStillStoresNoReadingThenNothingIsSent)
 
     w().TimeoutTimerTimer();
 
-    EXPECT_EQ(w().Measurement().SensorReading()[1], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[1], kNoReading);
     EXPECT_FALSE(library.Called("Write"));
     EXPECT_FALSE(w().TimeoutTimer()->isActive());
     EXPECT_EQ(w().Form().UartLog->document()->blockCount(), 2);
@@ -239,9 +239,9 @@ INSTANTIATE_TEST_SUITE_P(Ways, LinkEndsWhileOutstanding,
 TEST_F(Polling, CheckingAgainResumesWhereTheCycleStopped)
 {
     Start(3);
-    w().TimeoutTimerTimer();           // 51
+    w().TimeoutTimerTimer();                  // 51
     w().Form().UpdateData->setChecked(false); // 51 still outstanding
-    w().TimeoutTimerTimer();           // stops
+    w().TimeoutTimerTimer();                  // stops
     ASSERT_FALSE(w().TimeoutTimer()->isActive());
     ASSERT_EQ(library.Written.size(), 2u);
 
@@ -276,7 +276,7 @@ TEST_F(Polling, LoweredCountSendsOneMoreToTheOldAddressThenWraps)
     w().TimeoutTimerTimer();
 
     EXPECT_EQ(RequestAddresses(library), (std::vector<int>{50, 51, 52, 53, 54, 55, 56, 50, 51}));
-    EXPECT_EQ(w().Measurement().SensorReading()[6], NoReading);
+    EXPECT_EQ(w().Measurement().SensorReading()[6], kNoReading);
 }
 
 TEST_F(Polling, LinkComingUpWithPollingOnSendsTheFirstRequestToTheOpenAdapter)
@@ -331,7 +331,7 @@ TEST(PollingOnTheSimulatedBus, ReplyIsLoggedAndTheNextRequestGoesOutAtOnce)
               QColor(24, 142, 214));
     EXPECT_EQ(doc->lastBlock().text(), QStringLiteral("TX: 32 03 00 00 00 01 81 C9 "));
     EXPECT_TRUE(window.TimeoutTimer()->isActive());
-    EXPECT_NE(window.Measurement().SensorReading()[0], NoReading);
+    EXPECT_NE(window.Measurement().SensorReading()[0], kNoReading);
 }
 
 } // namespace

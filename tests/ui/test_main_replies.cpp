@@ -16,7 +16,7 @@
 
 namespace {
 
-using qvr::NoReading;
+using qvr::kNoReading;
 using qvr::test::FakeLibrary;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -404,7 +404,8 @@ TEST_F(Replies, TextThatIsNoIntegerColoursTheEditAndSendsNothing)
     QTest::mouseClick(w().Form().OnOffEdit, Qt::RightButton);
     EXPECT_EQ(w().Form().OnOffEdit->palette().color(QPalette::Base), QColor(0xFD, 0x7C, 0x66));
     QTest::mouseClick(w().Form().OnOffEdit, Qt::LeftButton);
-    EXPECT_EQ(w().Form().OnOffEdit->palette().color(QPalette::Base), QPalette().color(QPalette::Base));
+    EXPECT_EQ(w().Form().OnOffEdit->palette().color(QPalette::Base),
+              QPalette().color(QPalette::Base));
 }
 
 // --- Display set-up --------------------------------------------------------
@@ -420,7 +421,7 @@ TEST_F(Replies, DisplaySetUpForTheSensorCount)
         for (int i = 0; i < 16; ++i) {
             EXPECT_EQ(w().SeriesActive(i), i < n) << n << " " << i;
             EXPECT_EQ(w().Gauge(i)->isVisibleTo(w().Form().Chart2), i < n) << n << " " << i;
-            EXPECT_EQ(w().Measurement().SensorReading()[i], i < n ? 0u : NoReading);
+            EXPECT_EQ(w().Measurement().SensorReading()[i], i < n ? 0u : kNoReading);
             if (i < n) {
                 EXPECT_EQ(w().Form().SensorValue->item(i + 1, 0)->text(),
                           QStringLiteral("ID [%1]").arg(50 + i));
@@ -469,10 +470,13 @@ TEST_F(Replies, RowLabelsAreBoldAndFlush)
     EXPECT_LE(topmost, 3);
 
     // The same text in the value column (regular, 2 pixels in) has fewer dark pixels.
-    w().Form().SensorValue->setItem(1, 1, new QTableWidgetItem(w().Form().SensorValue->item(1, 0)->text()));
-    const QImage value = w().Form().SensorValue->viewport()
-                             ->grab(w().Form().SensorValue->visualItemRect(w().Form().SensorValue->item(1, 1)))
-                             .toImage();
+    w().Form().SensorValue->setItem(
+        1, 1, new QTableWidgetItem(w().Form().SensorValue->item(1, 0)->text()));
+    const QImage value =
+        w().Form()
+            .SensorValue->viewport()
+            ->grab(w().Form().SensorValue->visualItemRect(w().Form().SensorValue->item(1, 1)))
+            .toImage();
     int regular = 0, regularLeft = value.width();
     for (int y = 0; y < value.height(); ++y)
         for (int x = 0; x < value.width(); ++x)
