@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "sim/simbus.h"
 #include "ui/Main.h"
+#include "ui/texts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,6 +32,7 @@ int main(int argc, char **argv)
     file.close();
 
     qvr::TSimulatedBus bus;
+    bus.SetDescription(qvr::text::kSimulatedBus.toStdString());
     TFMain window(bus, config);
     qvr::StartWindow(window);
 

@@ -127,7 +127,7 @@ inline void CheckLogLine(const QByteArray &line, const TLogFields &fields, int s
     const std::optional<float> coeff = ParseCoeff(coeffText);
     for (int i = 0; i < sensors; ++i) {
         const std::uint32_t entry = readings[static_cast<std::size_t>(i)];
-        const bool none = entry == NoReading;
+        const bool none = entry == kNoReading;
         if (fields.Raw)
             FUZZ_REQUIRE(parts[k++] == (none ? QByteArray("---") : QByteArray::number(entry)));
         if (fields.Percent)

@@ -1,9 +1,9 @@
 // The measurement log line for any field switches, sensor count index
-// (-1 and out of range too), readings (NoReading and past full scale) and
+// (-1 and out of range too), readings (kNoReading and past full scale) and
 // coefficient text.
 //
 // Input: locale, field bits, sensor count index (signed byte), day (2 bytes),
-// time of day (4 bytes), sixteen readings each a tag byte (0 NoReading,
+// time of day (4 bytes), sixteen readings each a tag byte (0 kNoReading,
 // 1 within 0..1023, 2 a 16-bit value, 3 a 32-bit value) and its bytes, then
 // the coefficient text (UTF-8).
 #include "fuzz_common.h"
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (std::uint32_t &entry : readings) {
         switch (in.Byte() & 3) {
         case 0:
-            entry = NoReading;
+            entry = kNoReading;
             break;
         case 1:
             entry = in.Number(2) % (kFullScale + 1);

@@ -91,7 +91,7 @@ FtStatus TSimulatedBus::ListDevices(std::vector<std::string> &descriptions, std:
     *count = plugged_ ? 1 : 0;
     descriptions.clear();
     if (plugged_ && maxCount > 0)
-        descriptions.emplace_back(kDescription);
+        descriptions.emplace_back(description_);
     return FT_OK;
 }
 
@@ -119,7 +119,7 @@ FtStatus TSimulatedBus::GetDeviceInfoDetail(std::uint32_t index, DeviceDetails &
     details.ID = 0x51560001;
     details.LocId = 0x11;
     details.SerialNumber = kSerialNumber;
-    details.Description = kDescription;
+    details.Description = description_;
     *handle = handle_;
     return FT_OK;
 }
@@ -136,7 +136,7 @@ FtStatus TSimulatedBus::OpenEx(const std::string &description, std::uint32_t fla
         return status;
     if (flags != FT_OPEN_BY_DESCRIPTION)
         return FT_INVALID_PARAMETER;
-    if (!plugged_ || description != kDescription)
+    if (!plugged_ || description != description_)
         return FT_DEVICE_NOT_FOUND;
     if (IsOpen())
         return FT_DEVICE_NOT_OPENED; // busy: one open at a time

@@ -54,7 +54,9 @@ public:
     };
     static constexpr std::size_t kCallKinds = 12;
 
-    static constexpr const char *kDescription = "Symulowana magistrala czujników QVR-1";
+    // The adapter's description until SetDescription; the programs name it
+    // in the operator's words.
+    static constexpr const char *kDescription = "QVR-1 simulated sensor bus";
     static constexpr const char *kSerialNumber = "QVRSIM01";
     // Any address: for InjectFault.
     static constexpr int kAnyAddress = -1;
@@ -137,6 +139,9 @@ public:
                                              const std::vector<std::uint8_t> &reply)>;
     void SetReplyObserver(ReplyObserver observer) { replyObserver_ = std::move(observer); }
 
+    // The description the adapter lists and opens by.
+    void SetDescription(std::string description) { description_ = std::move(description); }
+
     // Tuning.
     void SetTurnaroundUs(std::int64_t us) { turnaroundUs_ = us; }
     void SetSplitGapUs(std::int64_t us) { splitGapUs_ = us; }
@@ -214,6 +219,7 @@ private:
     TSensorSignal signal_; // drawn from rng_ first
     std::array<TSensor, kSensorCount> sensors_;
 
+    std::string description_ = kDescription;
     bool plugged_ = true;
     FtHandle handle_ = kNoHandle;
     bool handleLost_ = false;

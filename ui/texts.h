@@ -24,6 +24,9 @@ inline const QString kSaveDialogTitle = QStringLiteral("Plik z pomiarami");
 inline const QString kTextFileFilter = QStringLiteral("Plik tekstowy (*.txt)");
 inline const QString kCsvFileFilter = QStringLiteral("Plik danych zordzielony średnikami (*.csv)");
 
+// The simulated sensor bus's adapter, as the demo lists it.
+inline const QString kSimulatedBus = QStringLiteral("Symulowana magistrala czujników QVR-1");
+
 // The connect button's captions.
 inline const QString kConnectCaption = QStringLiteral("Połącz");
 inline const QString kDisconnectCaption = QStringLiteral("Rozłącz");

@@ -43,7 +43,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Fault = TSimulatedBus::Fault;
 using Call = TSimulatedBus::Call;
 
-const char *const kSimDescription = "Symulowana magistrala czujników QVR-1";
+const char *const kSimDescription = "QVR-1 simulated sensor bus";
 // 10 bits a byte at 57600 baud.
 constexpr double kByteUs = 10.0 * 1e6 / 57600.0;
 
@@ -166,7 +166,7 @@ TEST(SimBusAdapter, ListsOneAdapterAndOpensOnlyByItsDescription)
     EXPECT_EQ(h, kNoHandle);
     EXPECT_NE(bus.GetDeviceInfoDetail(1, details, &h), FT_OK);
 
-    for (const char *other : {"", "Symulowana magistrala", "USB Serial Converter"}) {
+    for (const char *other : {"", "QVR-1 simulated", "USB Serial Converter"}) {
         h = 77;
         EXPECT_NE(bus.OpenEx(other, FT_OPEN_BY_DESCRIPTION, &h), FT_OK) << other;
         EXPECT_EQ(h, kNoHandle);
@@ -178,6 +178,14 @@ TEST(SimBusAdapter, ListsOneAdapterAndOpensOnlyByItsDescription)
     EXPECT_EQ(second, kNoHandle);
     EXPECT_EQ(bus.Close(h), FT_OK);
     EXPECT_NE(bus.Close(h), FT_OK);
+
+    // Another description: listed, and the only one it opens by.
+    bus.SetDescription("Magistrala");
+    ASSERT_EQ(bus.ListDevices(descriptions, &count, 6), FT_OK);
+    EXPECT_EQ(descriptions, std::vector<std::string>{"Magistrala"});
+    EXPECT_NE(bus.OpenEx(kSimDescription, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    ASSERT_EQ(bus.OpenEx("Magistrala", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    EXPECT_EQ(bus.Close(h), FT_OK);
 }
 
 TEST_F(SimBus, CallsWithoutAValidHandleFailAndTouchNothing)
