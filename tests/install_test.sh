@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs a build into a fresh prefix and checks that the programs, the
-# desktop menu entry and its icon land where the README says, that the entry
-# is valid and names what was installed, and that the programs find their
-# libraries without the build tree.
+# desktop menu entry and its icon, the metainfo and the manual pages land
+# where the README says, that the entry is valid and names what was
+# installed, and that the programs find their libraries without the build
+# tree.
 # Usage: tests/install_test.sh <build dir>
 set -u
 build=${1:?usage: install_test.sh <build dir>}
@@ -56,5 +57,14 @@ if [ ! -s "$icon" ]; then
 elif ! grep -q "<svg" "$icon"; then
   fail "the icon is no SVG image"
 fi
+
+metainfo=$prefix/share/metainfo/io.github.qvr1pc.metainfo.xml
+grep -q "<launchable type=\"desktop-id\">$(basename "$entry")<" "$metainfo" 2>/dev/null ||
+  fail "no metainfo launching the installed entry: share/metainfo/io.github.qvr1pc.metainfo.xml"
+
+man1=$prefix/share/man/man1
+gzip -t "$man1/qvr1pc.1.gz" 2>/dev/null || fail "no gzipped manual page: share/man/man1/qvr1pc.1.gz"
+[ "$(readlink "$man1/qvr1pc-demo.1.gz")" = qvr1pc.1.gz ] ||
+  fail "share/man/man1/qvr1pc-demo.1.gz is no link to qvr1pc.1.gz"
 
 exit $status

@@ -15,6 +15,7 @@ packages=(
   fonts-wine fonts-dejavu-core
   xvfb xauth x11-utils imagemagick xdotool
   desktop-file-utils clang-format
+  dpkg-dev file appstream lintian man-db
   locales
 )
 
