@@ -146,8 +146,12 @@ bool CatchesSigterm(qint64 pid)
 
 struct TStopCase {
     const char *name;
-    // What happens once the program runs; returns false when the test cannot go on.
+    // What happens once the program runs; returns false when the test cannot
+    // go on (or, for `early`, when the moment was missed).
     std::function<bool(qint64 pid, const QString &config)> act;
+    // The moment is a race with the program's start: a start on which it was
+    // missed is tried again.
+    bool early;
     int exitCode;
     bool saved;        // config.ini rewritten at the signal
     const char *error; // in standard error; nullptr: nothing there
@@ -171,13 +175,15 @@ const TStopCase kStopCases[] = {
                  return false;
          ::kill(static_cast<pid_t>(pid), SIGSTOP);
          const QByteArray maps = ReadFile(QStringLiteral("/proc/%1/maps").arg(pid));
+         if (maps.contains("platforms/libq")) {
+             ::kill(static_cast<pid_t>(pid), SIGCONT);
+             return false; // the platform plugin is loaded already: too late
+         }
          ::kill(static_cast<pid_t>(pid), SIGTERM);
          ::kill(static_cast<pid_t>(pid), SIGCONT);
-         EXPECT_FALSE(maps.contains("platforms/libq")) << "SIGTERM was caught only after the "
-                                                          "application object was made";
          return true;
      },
-     0, false, nullptr},
+     true, 0, false, nullptr},
     // Two signals close together: the second is ignored, the first saves.
     {"TwoSignalsFiveMillisecondsApart",
      [](qint64 pid, const QString &) {
@@ -186,7 +192,7 @@ const TStopCase kStopCases[] = {
          ::kill(static_cast<pid_t>(pid), SIGTERM);
          return true;
      },
-     0, true, nullptr},
+     false, 0, true, nullptr},
     // A save that fails waits for no click: standard error and exit code 1.
     {"ASaveThatFails",
      [](qint64 pid, const QString &config) {
@@ -195,7 +201,7 @@ const TStopCase kStopCases[] = {
          ::kill(static_cast<pid_t>(pid), SIGTERM);
          return true;
      },
-     1, false, "config.ini"},
+     false, 1, false, "config.ini"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Moments, StopSignal, ::testing::ValuesIn(kStopCases),
@@ -224,15 +230,22 @@ TEST_P(StopSignal, EndsWithoutWaitingAndReportsTheSave)
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("ASAN_OPTIONS", "detect_leaks=0");
     p.setProcessEnvironment(env);
-    p.start(program, {});
-    ASSERT_TRUE(p.waitForStarted(5000));
-    // Running: the log's first lines are there (except for the early signal).
-    if (std::string(c.name) != "BeforeTheWindowExists") {
-        ASSERT_TRUE(WaitFor([&] { return ReadFile(log).count("\r\n") >= 2; }, 30));
+    // An early moment missed on a busy machine is tried on a new start; the
+    // program is never signalled late, so the file stays as written.
+    bool acted = false;
+    for (int start = 0; start < (c.early ? 10 : 1) && !acted; ++start) {
+        p.start(program, {});
+        ASSERT_TRUE(p.waitForStarted(5000));
+        // Running: the log's first lines are there (except for the early signal).
+        if (!c.early) {
+            ASSERT_TRUE(WaitFor([&] { return ReadFile(log).count("\r\n") >= 2; }, 30));
+        }
+        acted = c.act(p.processId(), config);
+        if (!acted) {
+            p.kill();
+            p.waitForFinished(5000);
+        }
     }
-    const bool acted = c.act(p.processId(), config);
-    if (!acted)
-        p.kill();
     ASSERT_TRUE(acted);
     ASSERT_TRUE(p.waitForFinished(15000)) << "still running: waiting for a click?";
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
