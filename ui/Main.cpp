@@ -244,19 +244,3 @@ void TFMain::closeEvent(QCloseEvent *event)
     event->accept();
     FormClose();
 }
-
-QString TFMain::PanelText(int panel) const
-{
-    return panels_[panel]->text();
-}
-
-void TFMain::SetPanelText(int panel, const QString &text)
-{
-    panels_[panel]->setText(text);
-}
-
-void TFMain::EnableTimer(QTimer *timer)
-{
-    if (!timer->isActive())
-        timer->start();
-}

@@ -161,3 +161,19 @@ void TFMain::UartLogDblClick()
 {
     form_.UartLog->clear();
 }
+
+QString TFMain::PanelText(int panel) const
+{
+    return panels_[panel]->text();
+}
+
+void TFMain::SetPanelText(int panel, const QString &text)
+{
+    panels_[panel]->setText(text);
+}
+
+void TFMain::EnableTimer(QTimer *timer)
+{
+    if (!timer->isActive())
+        timer->start();
+}
