@@ -70,8 +70,9 @@ std::vector<std::string> TBusSession::ListAdapters()
 void TBusSession::ConnectButton(const TCycleControls &controls, const TEventSink &sink)
 {
     // While the link is being tried again, the button (captioned to end the
-    // connection) ends the tries.
-    if (reconnecting_ && !link_.IsOpen()) {
+    // connection since the last try opened something) ends the tries; after
+    // a try that found no adapter it is a try of its own.
+    if (reconnecting_ && !link_.IsOpen() && !noAdapter_) {
         reconnecting_ = false;
         sink(LinkEvent(TLinkChange::Disconnecting));
         sink(Of(TSessionEvent::Kind::ReconnectStop));
@@ -103,6 +104,7 @@ void TBusSession::ChooseAdapter(const std::optional<std::string> &description,
 void TBusSession::Connect(const TCycleControls &controls, const TEventSink &sink)
 {
     sink(LinkEvent(TLinkChange::Connecting));
+    noAdapter_ = false;
     link_.Open();
     TakeLinkEvents(sink);
     // The first request goes out as soon as the link is up.
@@ -202,6 +204,8 @@ void TBusSession::TakeLinkEvents(const TEventSink &sink)
 {
     for (const TLinkEvent e : link_.TakeEvents()) {
         sink(LinkEvent(ChangeOf(e)));
+        if (e == TLinkEvent::NoAdapters)
+            noAdapter_ = true;
         if (e == TLinkEvent::Lost && reconnect_ && !reconnecting_) {
             reconnecting_ = true;
             sink(Of(TSessionEvent::Kind::ReconnectStart));

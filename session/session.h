@@ -100,7 +100,8 @@ public:
     std::vector<std::string> ListAdapters();
 
     // The connect button: ends the connection while the link is up (or the
-    // reconnect tries while they run), else connects to the chosen adapter.
+    // reconnect tries while they run, unless the last try found no adapter),
+    // else connects to the chosen adapter.
     void ConnectButton(const TCycleControls &controls, const TEventSink &sink);
     // The operator chose an adapter: it becomes the one to open and is
     // connected, closing the link first when it is up.
@@ -145,6 +146,8 @@ private:
     IPause &pause_;
     bool reconnect_ = false;
     bool reconnecting_ = false;
+    // Whether the last connect found no adapter.
+    bool noAdapter_ = false;
     CFtdi link_;
     TReceiver receiver_;
     TMeasurementModel model_;

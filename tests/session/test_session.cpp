@@ -5,6 +5,7 @@
 #include "session/session.h"
 #include "sim/simbus.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
@@ -267,12 +268,15 @@ TEST(SessionLink, ButtonEndsAndRestartsTheLink)
               "300 connecting\n300 up\n300 timeout start\n302 TX 50\n");
 }
 
-// Unplugged at 70 ms (after the second request), plugged back at 900 ms,
-// the operator's button pressed at `pressMs`.
+// Unplugged at 70 ms (after the second request), plugged back at `plugMs`
+// (the next open failing once when `failOpen`), the operator's button
+// pressed at `pressMs`.
 struct ReconnectRow {
     const char *name;
     bool reconnect;
     int pressMs;
+    int plugMs;
+    bool failOpen;
     const char *events;
 };
 
@@ -291,12 +295,19 @@ TEST_P(Reconnect, AfterAnUnplug)
     run.Session().SetReconnect(row.reconnect);
     run.Session().ListAdapters();
     run.Session().ConnectButton(run.Controls, run.Sink());
-    const std::pair<int, std::function<void()>> steps[] = {
+    std::vector<std::pair<int, std::function<void()>>> steps = {
         {70, [&] { run.Bus().Unplug(); }},
+        {row.plugMs,
+         [&] {
+             run.Bus().Plug();
+             if (row.failOpen)
+                 run.Bus().FailNextCall(TSimulatedBus::Call::OpenEx);
+         }},
         {row.pressMs, [&] { run.Session().ConnectButton(run.Controls, run.Sink()); }},
-        {900, [&] { run.Bus().Plug(); }},
         {1100, [] {}},
     };
+    std::stable_sort(steps.begin(), steps.end(),
+                     [](const auto &x, const auto &y) { return x.first < y.first; });
     for (const auto &[ms, step] : steps) {
         if (ms < 0)
             continue;
@@ -311,26 +322,36 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Each try is a connect: while unplugged it finds no adapter; once
         // plugged the link comes up and polling goes on with the next request.
-        ReconnectRow{"TriesEveryIntervalUntilTheAdapterIsBack", true, -1,
+        ReconnectRow{"TriesEveryIntervalUntilTheAdapterIsBack", true, -1, 900, false,
                      "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
                      "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
                      "62 TX 50\n80 lost\n80 reconnect start\n260 timeout stop\n"
                      "580 connecting\n580 no adapters\n"
                      "1080 connecting\n1080 up\n1080 reconnect stop\n1080 timeout start\n"
                      "1082 TX 50\n"},
-        ReconnectRow{"OffNothingHappens", false, -1,
+        ReconnectRow{"OffNothingHappens", false, -1, 900, false,
                      "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
                      "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
                      "62 TX 50\n80 lost\n260 timeout stop\n"},
-        // The button, captioned "Rozłącz" since the last try, ends the tries.
-        ReconnectRow{"TheButtonEndsTheTries", true, 600,
+        // The button, captioned "Rozłącz" since a try that failed to open,
+        // ends the tries.
+        ReconnectRow{"TheButtonEndsTheTries", true, 600, 550, true,
                      "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
                      "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
                      "62 TX 50\n80 lost\n80 reconnect start\n260 timeout stop\n"
-                     "580 connecting\n580 no adapters\n"
+                     "580 connecting\n580 open failed\n"
                      "600 disconnecting\n600 reconnect stop\n"},
+        // After a try that found no adapter the button reads "Połącz": a
+        // press is a try of its own and the tries go on.
+        ReconnectRow{"AfterNoAdapterTheButtonIsATry", true, 600, 900, false,
+                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
+                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
+                     "62 TX 50\n80 lost\n80 reconnect start\n260 timeout stop\n"
+                     "580 connecting\n580 no adapters\n600 connecting\n600 no adapters\n"
+                     "1080 connecting\n1080 up\n1080 reconnect stop\n1080 timeout start\n"
+                     "1082 TX 50\n"},
         // A link the operator ended is never tried again.
-        ReconnectRow{"NeverAfterTheOperatorEndedTheLink", true, 65,
+        ReconnectRow{"NeverAfterTheOperatorEndedTheLink", true, 65, 900, false,
                      "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
                      "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
                      "62 TX 50\n65 disconnecting\n65 closed\n260 timeout stop\n"}),
