@@ -111,8 +111,9 @@ public:
     void ReceiveTick(const TCycleControls &controls, const TEventSink &sink);
     // The reply time-out has run out: the polled sensor has no reading.
     void TimedOut(const TCycleControls &controls, const TEventSink &sink);
-    // The next read request, when the link is up, polling is on and no
-    // request is outstanding.
+    // The next read request, when the link is up and polling is on. Called
+    // while a request is outstanding (polling switched off and on again), it
+    // sends the next at once and the running time-out is not restarted.
     void PollNextSensor(const TCycleControls &controls, const TEventSink &sink);
     // A write of `value` to register `reg` of the sensor at `address`.
     void WriteParameter(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
