@@ -126,7 +126,6 @@ public:
     // button does while the link is down, until the link is up.
     void SetReconnect(bool enabled) { reconnect_ = enabled; }
     void Reconnect(const TCycleControls &controls, const TEventSink &sink);
-    bool Reconnecting() const { return reconnecting_; }
     // A new sensor count: the first `activeCount` readings become 0, the rest
     // have none.
     void ResetReadings(int activeCount) { model_.ResetReadings(activeCount); }

@@ -334,7 +334,7 @@ constexpr TSettingKey IndexKey(const char *key, int TSettings::*member, int item
 
 // A missing Update, AutoConnect or SaveFile reads otherwise than a new file
 // starts: files of the earlier installations lacking them keep that meaning.
-constexpr std::array<TSettingKey, 13> kSchema{{
+constexpr std::array<TSettingKey, kSettingKeys> kSchema{{
     FlagKey("AutoSave", &TSettings::AutoSave, "0", "0", "AutoSaveData"),
     FlagKey("Update", &TSettings::Update, "0", "1", "AutoUpdateData"),
     FlagKey("AutoConnect", &TSettings::AutoConnect, "0", "1", "auto_connect"),
@@ -514,7 +514,7 @@ TSettingsError::TSettingsError(Kind kind, const QString &path, const QString &re
 {
 }
 
-const std::array<TSettingKey, 13> &SettingsSchema()
+const std::array<TSettingKey, kSettingKeys> &SettingsSchema()
 {
     return kSchema;
 }
@@ -582,7 +582,7 @@ QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &s)
     return *WithValues(LegacyToUtf8(existing), s, ToUtf8);
 }
 
-TSettings LoadSettings(const QString &path)
+TSettings LoadSettings(const QString &path, TReconnectSettings *reconnect)
 {
     std::optional<QByteArray> data = ReadExisting(path);
     if (!data) {
@@ -591,6 +591,8 @@ TSettings LoadSettings(const QString &path)
         if (!data)
             Fail(Kind::Read, path, QStringLiteral("missing after creation"));
     }
+    if (reconnect != nullptr)
+        *reconnect = ReconnectSettingsFromText(*data);
     return SettingsFromText(*data);
 }
 
@@ -673,16 +675,6 @@ TReconnectSettings ReconnectSettingsFromText(const QByteArray &data)
     if (ok)
         settings.IntervalMs = std::max(interval, TReconnectSettings::kMinIntervalMs);
     return settings;
-}
-
-TReconnectSettings ReconnectSettings(const QString &configPath)
-{
-    std::optional<QByteArray> text;
-    try {
-        text = ReadExisting(configPath);
-    } catch (const TSettingsError &) {
-    }
-    return text ? ReconnectSettingsFromText(*text) : TReconnectSettings{};
 }
 
 } // namespace qvr

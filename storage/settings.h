@@ -56,7 +56,8 @@ struct TSettingKey {
 };
 
 // The thirteen keys in file order: what is read, written and shown.
-const std::array<TSettingKey, 13> &SettingsSchema();
+constexpr std::size_t kSettingKeys = 13;
+const std::array<TSettingKey, kSettingKeys> &SettingsSchema();
 
 // The log's fields as the settings tick them.
 TLogFields LogFieldsOf(const TSettings &settings);
@@ -96,11 +97,31 @@ TSettings SettingsFromText(const QByteArray &data);
 // as UTF-8) is transcoded to UTF-8 as a whole, every line keeping its text.
 QByteArray SettingsTextWith(const QByteArray &existing, const TSettings &settings);
 
+// Section [Reconnect]: whether the link is opened again by itself after it
+// was lost, and how often it is tried. Read at start; the program never
+// writes it (SaveSettings keeps other sections as they are).
+struct TReconnectSettings {
+    static constexpr int kDefaultIntervalMs = 2000;
+    static constexpr int kMinIntervalMs = 500;
+    bool Enabled = false;
+    int IntervalMs = kDefaultIntervalMs;
+    bool operator==(const TReconnectSettings &o) const
+    {
+        return Enabled == o.Enabled && IntervalMs == o.IntervalMs;
+    }
+};
+
+// Enabled is on for "1" alone; IntervalMs is a decimal integer, raised to
+// kMinIntervalMs, the default when missing or not a number an int holds; the
+// defaults when there is no section.
+TReconnectSettings ReconnectSettingsFromText(const QByteArray &data);
+
 // Reads the file (SettingsFromText), creating it with NewFileSettings() first
 // when it does not exist. Only a regular file is read, and opening it never
 // waits (a FIFO in its place is refused). Throws TSettingsError when the
-// file cannot be created or read.
-TSettings LoadSettings(const QString &path);
+// file cannot be created or read. With `reconnect`, also fills it from the
+// same bytes (ReconnectSettingsFromText).
+TSettings LoadSettings(const QString &path, TReconnectSettings *reconnect = nullptr);
 
 // Rewrites the file with SettingsTextWith atomically: a complete new file
 // replaces the old one, or nothing changes. Throws TSettingsError when the
@@ -123,25 +144,5 @@ QString SettingsPath(const QString &exeDir, const QString &userDir = UserSetting
 // without regard to case. Read afresh at every call, never waiting: empty
 // when there is no regular file at `configPath` or no such section.
 std::vector<std::string> AdapterPorts(const QString &configPath);
-
-// Section [Reconnect]: whether the link is opened again by itself after it
-// was lost, and how often it is tried. Read at start; the program never
-// writes it (SaveSettings keeps other sections as they are).
-struct TReconnectSettings {
-    static constexpr int kDefaultIntervalMs = 2000;
-    static constexpr int kMinIntervalMs = 500;
-    bool Enabled = false;
-    int IntervalMs = kDefaultIntervalMs;
-    bool operator==(const TReconnectSettings &o) const
-    {
-        return Enabled == o.Enabled && IntervalMs == o.IntervalMs;
-    }
-};
-
-// Enabled is on for "1" alone; IntervalMs is a decimal integer, raised to
-// kMinIntervalMs, the default when missing or not a number an int holds. The defaults
-// when there is no regular file or no section.
-TReconnectSettings ReconnectSettingsFromText(const QByteArray &data);
-TReconnectSettings ReconnectSettings(const QString &configPath);
 
 } // namespace qvr

@@ -82,6 +82,7 @@ TFMain::TFMain(qvr::ID2xx &library, QString configPath, QWidget *parent)
 {
     InitIconResources();
     form_.setupUi(this);
+    settingsForm_ = std::make_unique<qvr::TSettingsForm>(*this);
     SetUpComponents();
     chart_ = std::make_unique<qvr::TLineChart>(*form_.Chart1, palette().window());
     WireEvents();

@@ -12,6 +12,7 @@
 
 #include "line_chart.h"
 #include "session/session.h"
+#include "settings_form.h"
 #include "storage/log_line.h"
 #include "storage/settings.h"
 #include "ui_Main.h"
@@ -132,6 +133,8 @@ private:
     bool settingsLoaded_ = false;
     std::unique_ptr<qvr::IPause> pause_;
     qvr::TBusSession session_;
+    // The settings' controls, found once after the form is set up.
+    std::unique_ptr<qvr::TSettingsForm> settingsForm_;
     const qvr::TEventSink show_ = [this](const qvr::TSessionEvent &e) { Show(e); };
     QTimer *usbTimer_ = nullptr;
     QTimer *timeoutTimer_ = nullptr;

@@ -1,6 +1,5 @@
 // The measurement log file.
 #include "Main.h"
-#include "settings_form.h"
 #include "texts.h"
 
 #include <QDateTime>
@@ -19,7 +18,7 @@ void TFMain::SaveTimerTimer()
     if (!form_.UpdateData->isChecked())
         return;
     const QByteArray line = qvr::BuildLogLine(
-        qvr::LogFieldsOf(qvr::ShownSettings(*this)), QDateTime::currentDateTime(),
+        qvr::LogFieldsOf(settingsForm_->Shown()), QDateTime::currentDateTime(),
         form_.SensorCnt->currentIndex(), Measurement().SensorReading(), form_.Coeff->text());
     // A line that cannot be opened, written or closed is reported the same
     // way; the next tick tries again.

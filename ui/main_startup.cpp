@@ -1,7 +1,6 @@
 // Start-up and shut-down of the main window, and the settings file between
 // them.
 #include "Main.h"
-#include "settings_form.h"
 #include "texts.h"
 
 void TFMain::FormCreate()
@@ -12,9 +11,9 @@ void TFMain::FormCreate()
 
     // From here on an error ends start-up: it is shown by the caller and the
     // remaining steps are skipped.
-    qvr::ShowSettings(*this, qvr::LoadSettings(configPath_));
+    qvr::TReconnectSettings reconnect;
+    settingsForm_->Show(qvr::LoadSettings(configPath_, &reconnect));
     settingsLoaded_ = true;
-    const qvr::TReconnectSettings reconnect = qvr::ReconnectSettings(configPath_);
     session_.SetReconnect(reconnect.Enabled);
     reconnectTimer_->setInterval(reconnect.IntervalMs);
     SetupSensorDisplay(form_.SensorCnt->currentIndex() + 1);
@@ -36,5 +35,5 @@ void TFMain::FormClose()
     // (a permission, a device in the file's place) only hid.
     if (!settingsLoaded_)
         return;
-    qvr::SaveSettings(configPath_, qvr::ShownSettings(*this));
+    qvr::SaveSettings(configPath_, settingsForm_->Shown());
 }

@@ -24,38 +24,59 @@ template <class Control> Control *ControlOf(const QWidget &form, const TSettingK
 
 } // namespace
 
-void ShowSettings(QWidget &form, const TSettings &s)
+TSettingsForm::TSettingsForm(const QWidget &form)
 {
-    for (const TSettingKey &key : SettingsSchema()) {
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        const TSettingKey &key = SettingsSchema()[i];
         switch (key.Kind) {
         case TSettingKind::Flag:
-            ControlOf<QCheckBox>(form, key)->setChecked(s.*key.Flag);
+            controls_[i] = ControlOf<QCheckBox>(form, key);
             break;
         case TSettingKind::Text:
         case TSettingKind::Real:
-            ControlOf<QLineEdit>(form, key)->setText(s.*key.Text);
+            controls_[i] = ControlOf<QLineEdit>(form, key);
             break;
         case TSettingKind::Index:
-            ControlOf<QComboBox>(form, key)->setCurrentIndex(s.*key.Index);
+            controls_[i] = ControlOf<QComboBox>(form, key);
             break;
         }
     }
 }
 
-TSettings ShownSettings(const QWidget &form)
+void TSettingsForm::Show(const TSettings &s) const
 {
-    TSettings s;
-    for (const TSettingKey &key : SettingsSchema()) {
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        const TSettingKey &key = SettingsSchema()[i];
         switch (key.Kind) {
         case TSettingKind::Flag:
-            s.*key.Flag = ControlOf<QCheckBox>(form, key)->isChecked();
+            static_cast<QCheckBox *>(controls_[i])->setChecked(s.*key.Flag);
             break;
         case TSettingKind::Text:
         case TSettingKind::Real:
-            s.*key.Text = ControlOf<QLineEdit>(form, key)->text();
+            static_cast<QLineEdit *>(controls_[i])->setText(s.*key.Text);
             break;
         case TSettingKind::Index:
-            s.*key.Index = ControlOf<QComboBox>(form, key)->currentIndex();
+            static_cast<QComboBox *>(controls_[i])->setCurrentIndex(s.*key.Index);
+            break;
+        }
+    }
+}
+
+TSettings TSettingsForm::Shown() const
+{
+    TSettings s;
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        const TSettingKey &key = SettingsSchema()[i];
+        switch (key.Kind) {
+        case TSettingKind::Flag:
+            s.*key.Flag = static_cast<const QCheckBox *>(controls_[i])->isChecked();
+            break;
+        case TSettingKind::Text:
+        case TSettingKind::Real:
+            s.*key.Text = static_cast<const QLineEdit *>(controls_[i])->text();
+            break;
+        case TSettingKind::Index:
+            s.*key.Index = static_cast<const QComboBox *>(controls_[i])->currentIndex();
             break;
         }
     }

@@ -314,7 +314,12 @@ TEST_P(Reconnect, AfterAnUnplug)
         run.RunUntil(ms);
         step();
     }
-    EXPECT_EQ(run.Events(), row.events);
+    // Every row begins alike: up to the second request, sent at 62 ms.
+    EXPECT_EQ(run.Events(),
+              std::string("0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
+                          "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
+                          "62 TX 50\n") +
+                  row.events);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -323,38 +328,27 @@ INSTANTIATE_TEST_SUITE_P(
         // Each try is a connect: while unplugged it finds no adapter; once
         // plugged the link comes up and polling goes on with the next request.
         ReconnectRow{"TriesEveryIntervalUntilTheAdapterIsBack", true, -1, 900, false,
-                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
-                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
-                     "62 TX 50\n80 lost\n80 reconnect start\n260 timeout stop\n"
+                     "80 lost\n80 reconnect start\n260 timeout stop\n"
                      "580 connecting\n580 no adapters\n"
                      "1080 connecting\n1080 up\n1080 reconnect stop\n1080 timeout start\n"
                      "1082 TX 50\n"},
-        ReconnectRow{"OffNothingHappens", false, -1, 900, false,
-                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
-                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
-                     "62 TX 50\n80 lost\n260 timeout stop\n"},
+        ReconnectRow{"OffNothingHappens", false, -1, 900, false, "80 lost\n260 timeout stop\n"},
         // The button, captioned "Rozłącz" since a try that failed to open,
         // ends the tries.
         ReconnectRow{"TheButtonEndsTheTries", true, 600, 550, true,
-                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
-                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
-                     "62 TX 50\n80 lost\n80 reconnect start\n260 timeout stop\n"
+                     "80 lost\n80 reconnect start\n260 timeout stop\n"
                      "580 connecting\n580 open failed\n"
                      "600 disconnecting\n600 reconnect stop\n"},
         // After a try that found no adapter the button reads "Połącz": a
         // press is a try of its own and the tries go on.
         ReconnectRow{"AfterNoAdapterTheButtonIsATry", true, 600, 900, false,
-                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
-                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
-                     "62 TX 50\n80 lost\n80 reconnect start\n260 timeout stop\n"
+                     "80 lost\n80 reconnect start\n260 timeout stop\n"
                      "580 connecting\n580 no adapters\n600 connecting\n600 no adapters\n"
                      "1080 connecting\n1080 up\n1080 reconnect stop\n1080 timeout start\n"
                      "1082 TX 50\n"},
         // A link the operator ended is never tried again.
         ReconnectRow{"NeverAfterTheOperatorEndedTheLink", true, 65, 900, false,
-                     "0 connecting\n0 up\n0 timeout start\n2 TX 50\n"
-                     "60 RX 7\n60 timeout stop\n60 reading 0 round 0\n60 timeout start\n"
-                     "62 TX 50\n65 disconnecting\n65 closed\n260 timeout stop\n"}),
+                     "65 disconnecting\n65 closed\n260 timeout stop\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -63,6 +63,7 @@ TEST(SettingsForm, EachSettingGoesToItsNamedControlAndBack)
     };
     qvr::test::FakeLibrary library;
     TFMain w(library, qvr::test::SettingsFile());
+    const qvr::TSettingsForm form(w);
     qvr::TSettings base;
     base.SaveFile = "pomiar.csv";
     base.Coeff = "1";
@@ -70,14 +71,14 @@ TEST(SettingsForm, EachSettingGoesToItsNamedControlAndBack)
     const bool gauges0 = w.Form().Chart2->isHidden();
     for (const Row &r : rows) {
         SCOPED_TRACE(r.control);
-        qvr::ShowSettings(w, base);
+        form.Show(base);
         const std::string before = Shown(w, r.control);
         qvr::TSettings changed = base;
         r.change(changed);
-        qvr::ShowSettings(w, changed);
+        form.Show(changed);
         EXPECT_NE(Shown(w, r.control), before);
         EXPECT_EQ(Shown(w, r.control), r.shown);
-        EXPECT_TRUE(Tied(qvr::ShownSettings(w)) == Tied(changed));
+        EXPECT_TRUE(Tied(form.Shown()) == Tied(changed));
     }
     // Setting a list's index ran neither the grid's nor the chart's handler.
     EXPECT_EQ(w.Form().SensorValue->rowCount(), rows0);
