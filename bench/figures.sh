@@ -43,6 +43,7 @@
 #   (The time-out is a coarse Qt timer, allowed 5 % either way: one that fires
 #   more than about 6 ms early has its reply handled a tick sooner.)
 set -euo pipefail
+. "$(dirname "$0")/program_config.sh"
 
 if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != cpu-pages ]; }; then
   echo "Usage: $0 BUILD_DIR [cpu-pages]" >&2
@@ -157,24 +158,7 @@ start_program() {
   local name="$1" chart="$2" exe="${3:-$program}" dir="$work/$1"
   mkdir -p "$dir"
   cp "$exe" "$dir/"
-  cat >"$dir/config.ini" <<EOF
-[Options]
-AutoSave=1
-Update=1
-AutoConnect=1
-SaveDate=1
-SaveTime=1
-SaveRaw=1
-SavePercent=1
-SaveCoeff=1
-SaveFile=$dir/pomiar.csv
-SensorCount=15
-SaveFreq=0
-ChartType=$chart
-Coeff=1,00
-[Adapters]
-Port1=$work/$name.bus
-EOF
+  write_program_config "$dir/config.ini" "$dir" "$chart" "$work/$name.bus"
   (
     cd "$dir"
     exec env LC_ALL=pl_PL.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \

@@ -13,6 +13,7 @@
 #   LOAD_SECONDS (60), LOAD_WARMUP (5), LOAD_STRACE (5), LOAD_ROUNDS (1),
 #   LOAD_RATE (120000)
 set -euo pipefail
+. "$(dirname "$0")/program_config.sh"
 
 if [ $# -lt 2 ]; then
   echo "Usage: $0 PEER_BUILD_DIR NAME=BUILD_DIR..." >&2
@@ -95,24 +96,7 @@ measure() {
   for _ in $(seq 100); do [ -s "$dir/far" ] && break; sleep 0.1; done
   bus="$(head -n 1 "$dir/far")"
   cp "$build/qvr1pc" "$dir/qvr1pc"
-  cat >"$dir/config.ini" <<EOF
-[Options]
-AutoSave=1
-Update=1
-AutoConnect=1
-SaveDate=1
-SaveTime=1
-SaveRaw=1
-SavePercent=1
-SaveCoeff=1
-SaveFile=$dir/pomiar.csv
-SensorCount=15
-SaveFreq=0
-ChartType=0
-Coeff=1,00
-[Adapters]
-Port1=$bus
-EOF
+  write_program_config "$dir/config.ini" "$dir" 0 "$bus"
   (cd "$dir" && exec env LC_ALL=pl_PL.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a \
     -s "-screen 0 1024x768x24" sh -c 'echo $$ > pid; exec ./qvr1pc') >"$dir/output" 2>&1 &
   local xvfb_pid=$!
